@@ -1,0 +1,62 @@
+# vexcore: the two set-up commands are `make demo` and `make test`.
+# Both install the Debian packages the build needs when they are missing.
+
+JOBS     ?= $(shell nproc)
+BUILD    ?= build
+ASAN     ?= build-asan
+FUZZ     ?= build-fuzz
+FUZZ_SECONDS ?= 60
+
+# Build dependencies, test oracles and fixture makers, benchmark peers.
+PACKAGES = build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+           libfftw3-dev libjama-dev libtnt-dev libflac-dev libvorbis-dev libogg-dev \
+           clang libclang-rt-14-dev \
+           lame mpg123 ffmpeg sox flac vorbis-tools libchromaprint-tools aubio-tools
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps build build-asan test test-release test-asan fuzz demo bench clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEX_SANITIZE=ON -DVEX_BENCH=OFF
+	cmake --build $(ASAN) -j $(JOBS)
+
+test-release: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	@if [ -d fuzz ]; then \
+	  CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEX_FUZZ=ON \
+	    -DVEX_TESTS=OFF -DVEX_BENCH=OFF && \
+	  cmake --build $(FUZZ) -j $(JOBS) && \
+	  FUZZ_SECONDS=$(FUZZ_SECONDS) BUILD=$(FUZZ) sh fuzz/run.sh; \
+	fi
+
+test: test-release test-asan fuzz
+
+demo: build
+	sh tools/demo.sh $(BUILD)
+
+bench: build
+	sh bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(FUZZ)

@@ -1,0 +1,55 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "dsp/TimeData.h"
+
+// One song's audio as interleaved 16-bit PCM, with the operations that bring
+// it into the mono, trimmed, normalised form the print and the analysis use.
+class SignalObj : public TimeData<int16_t> {
+public:
+    SignalObj() = default;
+    virtual ~SignalObj();
+    SignalObj(const SignalObj&) = delete;
+    SignalObj& operator=(const SignalObj&) = delete;
+
+    void CreateBuffer(int32_t count, int32_t sampleRate, bool stereo);
+    void Crop(double startMs, double lengthMs);
+    // A view of a stretch of this signal's samples, owned by this signal.
+    SignalObj* CreateExcerpt(double startMs, double lengthMs);
+    double GetDurationMs() const { return 1000.0 * length / rate; }
+
+    void MeasureStereo();
+    void PrepareStereo(int32_t targetRate, double threshold);
+    void PrepareMono(int32_t targetRate, double threshold);
+    void MixToMono();
+    void MixDifferenceToMono();
+    void TrimSilence(double startThreshold, double endThreshold);
+    void RemoveDCOffset();
+    void ChangeRate(int32_t targetRate);
+    void Normalize();
+
+    double FirstSampleAbove(int16_t level) const;
+    double LastSampleAbove(int16_t level) const;
+    int32_t ScaleSampleCount(int32_t n, int32_t referenceRate) const;
+
+    int32_t excerptCount() const { return static_cast<int32_t>(excerpts_.size()); }
+
+    bool wasStereo = false;
+    double durationMs = 0.0;
+    int32_t stereoDifference = 0;
+    double gain = 0.0;
+    bool longSilenceCut = false;
+    double dcOffset = 0.0;
+    double stereoCorrelation = 1.0;
+    bool stereoMeasured = false;
+    double stereoBalanceDb = 0.0;
+
+private:
+    void replaceBuffer(int16_t* fresh, int32_t frames);
+    template <bool Difference> void mixDown();
+
+    bool ownsData_ = true;  // false for excerpts, which view the parent's samples
+    std::vector<std::unique_ptr<SignalObj>> excerpts_;
+};

@@ -1,0 +1,4 @@
+#include "dsp/StopFlags.h"
+
+bool gStopAnalysis = false;
+bool gQuickShutdown = false;
