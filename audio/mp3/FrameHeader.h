@@ -1,0 +1,39 @@
+#pragma once
+#include <cstdint>
+
+namespace mp3 {
+
+class BitStream;
+
+// The fields of the current MPEG audio frame header.
+class FrameHeader {
+public:
+    enum Mode { Stereo = 0, JointStereo = 1, DualChannel = 2, SingleChannel = 3 };
+
+    int layer() const { return layer_; }                  // 1..3
+    int version() const { return version_; }              // 1 MPEG-1, 0 low sampling frequencies
+    int sample_frequency() const { return sampleIndex_; } // index 0..2
+    int bitrate_index() const { return bitrateIndex_; }
+    bool padding() const { return padding_; }
+    int mode() const { return mode_; }
+    int mode_extension() const { return modeExtension_; }
+    bool checksums() const { return !protectionBit_; }    // a CRC word follows the header
+    int frame_size() const { return frameSize_; }         // whole frame in bytes, header included
+    int channels() const { return mode_ == SingleChannel ? 1 : 2; }
+
+    // The fields below are filled by the header reader; public so the frame
+    // loop and the layer decoders share one plain record.
+    int layer_ = 0;
+    bool protectionBit_ = true;
+    int bitrateIndex_ = 0;
+    bool padding_ = false;
+    int mode_ = 0;
+    int modeExtension_ = 0;
+    int version_ = 1;
+    int sampleIndex_ = 0;
+    int frameSize_ = 0;
+    uint16_t crc_ = 0;
+    bool firstFound_ = false;
+};
+
+}  // namespace mp3
