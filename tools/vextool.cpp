@@ -1,1 +1,182 @@
-int main() { return 0; }
+// vextool: the companion of the vexcore worker.
+//   vextool dump FILE                      print a result record as JSON
+//   vextool prep AUDIO OUT.wav [options]   load and prepare as the commands do
+//   vextool decode AUDIO OUT.wav [--max-ms N]  the signal exactly as decoded
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "analysis/SongObj.h"
+#include "audio/FileFormat.h"
+#include "audio/WaveWriter.h"
+#include "dsp/QuorbixError.h"
+#include "io/DataInput.h"
+#include "io/PrintRecord.h"
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: vextool dump FILE\n"
+                 "       vextool prep AUDIO OUT.wav [--rate 22050|44100] [--threshold T] [--max-ms N]\n"
+                 "       vextool decode AUDIO OUT.wav [--max-ms N]\n");
+    return 2;
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "vextool: %s\n", message.c_str());
+    return 1;
+}
+
+// JSON has no NaN or infinity: those become null.
+std::string number(double v) {
+    if (!std::isfinite(v)) return "null";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+int dump(const char* path) {
+    struct stat st;
+    if (::stat(path, &st) != 0) return fail(std::string("cannot read ") + path);
+    FileDataInput in;
+    if (!in.open(path)) return fail(std::string("cannot open ") + path);
+    const long size = static_cast<long>(st.st_size);
+    std::string json;
+    if (size == 71) {
+        in.checkVersion("analysis record", in.readByte(), 1);
+        json = "{\"record\":\"analysis\",\"version\":1,\"parameters\":[";
+        for (int i = 0; i < 35; ++i) json += (i ? "," : "") + std::to_string(in.readShort());
+        json += "]}";
+    } else if (size == PrintRecord::kRecordSize) {
+        std::unique_ptr<PrintRecord> record(PrintRecord::read(in));
+        json = "{\"record\":\"print\",\"version\":1,\"rows\":[";
+        for (int r = 0; r < PrintRecord::kRows; ++r) {
+            json += r ? ",[" : "[";
+            for (int c = 0; c < PrintRecord::kColumns; ++c)
+                json += (c ? "," : "") + std::to_string(record->values[r][c]);
+            json += "]";
+        }
+        json += "],\"semitones\":[";
+        for (int k = 0; k < PrintRecord::kCounts; ++k) json += (k ? "," : "") + std::to_string(record->counts[k]);
+        json += "]}";
+    } else if (size == 17) {
+        in.checkVersion("validation record", in.readByte(), 1);
+        const int64_t decoded = in.readLong();
+        const int64_t prepared = in.readLong();
+        json = "{\"record\":\"validation\",\"version\":1,\"decodedMs\":" + std::to_string(decoded) +
+               ",\"preparedMs\":" + std::to_string(prepared) + ",\"valid\":" + (decoded > 9 ? "true" : "false") + "}";
+    } else {
+        return fail(std::string(path) + ": " + std::to_string(size) +
+                    " bytes is no result record (analysis 71, print 565, validation 17)");
+    }
+    if (in.failed()) return fail(std::string(path) + ": " + in.errorMessage());
+    std::printf("%s\n", json.c_str());
+    return 0;
+}
+
+struct Options {
+    int32_t rate = 22050;
+    double threshold = 2.2;
+    double maxMs = -1;
+};
+
+bool parseOptions(int argc, char** argv, int first, Options& o, bool prepOptions) {
+    for (int i = first; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) return false;
+        char* end = nullptr;
+        const char* v = argv[++i];
+        if (a == "--max-ms") {
+            o.maxMs = std::strtod(v, &end);
+        } else if (prepOptions && a == "--rate") {
+            o.rate = static_cast<int32_t>(std::strtol(v, &end, 10));
+            if (o.rate != 22050 && o.rate != 44100) return false;
+        } else if (prepOptions && a == "--threshold") {
+            o.threshold = std::strtod(v, &end);
+        } else {
+            return false;
+        }
+        if (!end || *end) return false;
+    }
+    return true;
+}
+
+bool load(SongObj& song, const char* audio, double maxMs, std::string& error) {
+    const Quavertone::FileFormat* format = findFormat(audio, std::strlen(audio));
+    if (!format) {
+        error = std::string("no format reads ") + audio;
+        return false;
+    }
+    if (!format->load(song, audio, maxMs)) {
+        error = std::string("cannot decode ") + audio + " as " + format->name();
+        return false;
+    }
+    return true;
+}
+
+int prep(const char* audio, const char* out, const Options& o) {
+    SongObj song("");
+    std::string error;
+    if (!load(song, audio, o.maxMs, error)) return fail(error);
+    const double decodedMs = song.durationMs;
+    if (song.width == 2) {
+        song.MeasureStereo();
+        song.PrepareStereo(o.rate, o.threshold);
+    } else {
+        song.PrepareMono(o.rate, o.threshold);
+    }
+    if (!writeWaveFile(out, song.data, song.length, song.rate, 1))
+        return fail(std::string("cannot write ") + out);
+    std::string json = "{\"durationMs\":" + number(decodedMs) +
+                       ",\"preparedDurationMs\":" + number(song.GetDurationMs()) +
+                       ",\"rate\":" + std::to_string(song.rate) +
+                       ",\"samples\":" + std::to_string(song.length) +
+                       ",\"gain\":" + number(song.gain) + ",\"dcOffset\":" + number(song.dcOffset) +
+                       ",\"stereoDifference\":" + std::to_string(song.stereoDifference);
+    if (song.stereoMeasured) json += ",\"stereoCorrelation\":" + number(song.stereoCorrelation);
+    json += std::string(",\"longSilenceCut\":") + (song.longSilenceCut ? "true" : "false") +
+            ",\"wasStereo\":" + (song.wasStereo ? "true" : "false") + "}";
+    std::printf("%s\n", json.c_str());
+    return 0;
+}
+
+int decode(const char* audio, const char* out, const Options& o) {
+    SongObj song("");
+    std::string error;
+    if (!load(song, audio, o.maxMs, error)) return fail(error);
+    if (!writeWaveFile(out, song.data, song.elementCount, song.rate, song.width))
+        return fail(std::string("cannot write ") + out);
+    std::printf("{\"durationMs\":%s,\"rate\":%d,\"channels\":%d,\"frames\":%d}\n",
+                number(song.GetDurationMs()).c_str(), song.rate, song.width, song.length);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    registerAllFormats();
+    if (argc < 2) return usage();
+    const std::string command = argv[1];
+    try {
+        if (command == "dump" && argc == 3) return dump(argv[2]);
+        Options o;
+        if (command == "prep" && argc >= 4 && parseOptions(argc, argv, 4, o, true)) return prep(argv[2], argv[3], o);
+        if (command == "decode" && argc >= 4 && parseOptions(argc, argv, 4, o, false))
+            return decode(argv[2], argv[3], o);
+    } catch (const QuorbixError& e) {
+        return fail(e.message());
+    } catch (const char* text) {
+        std::string message = text;
+        while (!message.empty() && message.back() == '\n') message.pop_back();
+        return fail(message);
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+    return usage();
+}

@@ -1,0 +1,289 @@
+#include "dsp/SignalObj.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "dsp/QuorbixError.h"
+#include "dsp/Resampler.h"
+
+namespace {
+
+// Half away from zero, as every "rounded" value of the preparation.
+inline double roundHalfAway(double v) { return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5); }
+
+inline int16_t* allocSamples(size_t n) {
+    // Zero-filled: samples a reader leaves undelivered are silence.
+    auto* p = static_cast<int16_t*>(std::calloc(n ? n : 1, sizeof(int16_t)));
+    if (!p) throw QuorbixError("SignalObj::CreateBuffer: Failed to acquire memory\n");
+    return p;
+}
+
+}  // namespace
+
+SignalObj::~SignalObj() {
+    excerpts_.clear();
+    if (ownsData_) std::free(data);
+    data = nullptr;
+}
+
+void SignalObj::replaceBuffer(int16_t* fresh, int32_t frames) {
+    if (ownsData_) std::free(data);
+    data = fresh;
+    ownsData_ = true;
+    length = frames;
+    elementCount = frames * width;
+}
+
+void SignalObj::CreateBuffer(int32_t count, int32_t sampleRate, bool stereo) {
+    if (count < 0) count = 0;
+    width = stereo ? 2 : 1;
+    wasStereo = stereo;
+    const int32_t frames = count / width;
+    int16_t* fresh = allocSamples(static_cast<size_t>(frames) * width);
+    replaceBuffer(fresh, frames);
+    rate = sampleRate;
+    durationMs = GetDurationMs();
+}
+
+void SignalObj::Crop(double startMs, double lengthMs) {
+    const int32_t first = static_cast<int32_t>(rate * startMs / 1000.0);
+    const int32_t end = static_cast<int32_t>(rate * lengthMs / 1000.0 + first);
+    const int32_t frames = end - first;
+    if (frames < 1) throw QuorbixError("Signal is corrupt");
+    // Never copy beyond what is there; a window reaching past the end is zero-filled.
+    const int32_t available = std::max<int32_t>(0, std::min(end, length) - first);
+    int16_t* fresh = allocSamples(static_cast<size_t>(frames) * width);
+    if (available > 0)
+        std::memcpy(fresh, data + static_cast<size_t>(first) * width,
+                    static_cast<size_t>(available) * width * sizeof(int16_t));
+    replaceBuffer(fresh, frames);
+}
+
+SignalObj* SignalObj::CreateExcerpt(double startMs, double lengthMs) {
+    const double duration = GetDurationMs();
+    if (startMs + lengthMs > duration) lengthMs = duration - startMs;
+    auto ex = std::make_unique<SignalObj>();
+    ex->rate = rate;
+    ex->width = width;
+    ex->wasStereo = wasStereo;
+    ex->durationMs = durationMs;
+    ex->stereoDifference = stereoDifference;
+    ex->gain = gain;
+    ex->longSilenceCut = longSilenceCut;
+    ex->dcOffset = dcOffset;
+    ex->stereoCorrelation = stereoCorrelation;
+    ex->stereoMeasured = stereoMeasured;
+    ex->stereoBalanceDb = stereoBalanceDb;
+    int32_t first = static_cast<int32_t>(rate * startMs / 1000.0);
+    int32_t frames = static_cast<int32_t>(rate * lengthMs / 1000.0);
+    if (first < 0) first = 0;
+    if (first > length) first = length;
+    if (frames < 0) frames = 0;
+    if (first + frames > length) frames = length - first;
+    ex->data = data + static_cast<size_t>(first) * width;
+    ex->ownsData_ = false;
+    ex->length = frames;
+    ex->elementCount = frames * width;
+    excerpts_.push_back(std::move(ex));
+    return excerpts_.back().get();
+}
+
+void SignalObj::MeasureStereo() {
+    if (width != 2) return;
+    double sLR = 0, sLL = 0, sRR = 0;
+    for (int32_t i = 0; i < length; ++i) {
+        const int32_t l = data[2 * i], r = data[2 * i + 1];
+        sLR += l * r;
+        sLL += l * l;
+        sRR += r * r;
+    }
+    stereoCorrelation = sLR / std::sqrt(sLL * sRR);
+    stereoBalanceDb = 10.0 * std::log10((sLL / length) / (sRR / length));
+    stereoMeasured = true;
+}
+
+void SignalObj::PrepareStereo(int32_t targetRate, double threshold) {
+    if (stereoCorrelation < -0.98)
+        MixDifferenceToMono();
+    else
+        MixToMono();
+    PrepareMono(targetRate, threshold);
+}
+
+template <bool Difference>
+void SignalObj::mixDown() {
+    if (width != 2) return;
+    int16_t* fresh = allocSamples(static_cast<size_t>(length));
+    const int32_t frames = length;
+    double diffSum = 0.0;
+    for (int32_t i = 0; i < length; ++i) {
+        const int32_t l = data[2 * i], r = data[2 * i + 1];
+        fresh[i] = static_cast<int16_t>(Difference ? (l - r) / 2 : (l + r) / 2);
+        diffSum += std::abs(l - r);
+    }
+    width = 1;
+    replaceBuffer(fresh, frames);
+    stereoDifference = frames > 0 ? static_cast<int32_t>(diffSum / frames) : 0;
+}
+
+void SignalObj::MixToMono() { mixDown<false>(); }
+void SignalObj::MixDifferenceToMono() { mixDown<true>(); }
+
+void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
+    TrimSilence(threshold, threshold);
+    RemoveDCOffset();
+    if (rate != targetRate) ChangeRate(targetRate);
+    Normalize();
+}
+
+void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
+    const int16_t* x = data;
+    const int32_t n = length;
+    const int32_t block = static_cast<int32_t>(rate * 2.2 / 400.0);
+    durationMs = GetDurationMs();
+
+    int32_t start = n;
+    {
+        double sum = 0.0;
+        int32_t count = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            sum += std::abs(static_cast<int32_t>(x[i]));
+            if (++count == block) {
+                if (sum / block > startThreshold) {
+                    start = i - block;
+                    break;
+                }
+                sum = 0.0;
+                count = 0;
+            }
+        }
+        if (start < 0) start = 0;
+    }
+
+    int32_t e = n;
+    {
+        double sum = 0.0;
+        int32_t count = 0;
+        while (start < e) {
+            sum += std::abs(static_cast<int32_t>(x[e - 1]));
+            if (++count == block) {
+                if (sum / block > endThreshold) {
+                    e += block;
+                    break;
+                }
+                sum = 0.0;
+                count = 0;
+            }
+            --e;
+        }
+    }
+    int32_t end = std::min(e, n);
+    if (end - start <= 0) throw QuorbixError("Signal has silence only", 1);
+
+    longSilenceCut = false;
+    const int64_t longRun = 30LL * rate;
+    int64_t run = 0;
+    for (int32_t i = start; i < end; ++i) {
+        run = std::abs(static_cast<int32_t>(x[i])) < 2 ? run + 1 : 0;
+        if (run > longRun) {
+            longSilenceCut = true;
+            end = static_cast<int32_t>(i - run);
+            break;
+        }
+    }
+
+    const int32_t frames = end - start;
+    if (frames < 1) throw QuorbixError("Signal is corrupt");
+    int16_t* fresh = allocSamples(static_cast<size_t>(frames));
+    std::memcpy(fresh, x + start, static_cast<size_t>(frames) * sizeof(int16_t));
+    // Works on the first `length` values whatever the width: a two-channel
+    // signal prepared without a down-mix keeps width 2 but only these values.
+    replaceBuffer(fresh, frames);
+    elementCount = frames;
+}
+
+void SignalObj::RemoveDCOffset() {
+    const int32_t n = length;
+    const double alpha = 1000.0 / (rate * 1000.0);
+    const int32_t settle = 3 * static_cast<int32_t>(rate * 1.0);
+    double m = 0.0, sum = 0.0;
+    int32_t counter = 0;
+    int32_t maxV = 0, minV = 0;
+    for (int32_t i = 1; i <= n; ++i) {
+        const int32_t v = data[i - 1];
+        m += (v - m) * alpha;
+        if (i > settle) {
+            sum += m;
+            ++counter;
+        }
+        if (v > maxV) maxV = v;
+        if (v < minV) minV = v;
+    }
+    // With no settled estimate (a song under three seconds) the quotient is
+    // not a number and the comparison below leaves the samples alone.
+    dcOffset = counter > 0 ? sum / counter : std::numeric_limits<double>::quiet_NaN();
+    if (!(std::fabs(dcOffset) > 15.0)) return;
+
+    const double dc = dcOffset;
+    double s1 = 0.0, s2 = 0.0;
+    if (maxV - dc > 32767.0) s1 = (32767.0 + dc) / maxV;
+    if (minV - dc < -32768.0) s2 = (dc - 32768.0) / minV;
+    const double s = s1 > 0 ? s1 : (s2 > 0 ? s2 : 0.0);
+    for (int32_t i = 0; i < n; ++i) {
+        const double v = s > 0 ? data[i] * s : data[i];
+        data[i] = static_cast<int16_t>(roundHalfAway(v - dc));
+    }
+}
+
+void SignalObj::ChangeRate(int32_t targetRate) {
+    if (width != 1) return;
+    const double ratio = static_cast<double>(targetRate) / rate;
+    const int32_t capacity = static_cast<int32_t>(elementCount * ratio + 2.0);
+    int16_t* out = allocSamples(static_cast<size_t>(capacity));
+    int32_t produced = 0;
+    try {
+        Resampler resampler;
+        resampler.SetUp(ratio, 1, 1.0);
+        int32_t consumed = elementCount;
+        produced = resampler.Convert(data, consumed, static_cast<int32_t>(elementCount * ratio), out);
+    } catch (...) {
+        std::free(out);
+        throw;
+    }
+    replaceBuffer(out, produced);
+    rate = targetRate;
+}
+
+void SignalObj::Normalize() {
+    int32_t peak = 0;
+    for (int32_t i = 0; i < length; ++i) peak = std::max(peak, std::abs(static_cast<int32_t>(data[i])));
+    if (peak > 0 && peak < 32767) {
+        gain = 32767.0 / peak;
+        for (int32_t i = 0; i < length; ++i) data[i] = static_cast<int16_t>(roundHalfAway(data[i] * gain));
+    } else {
+        // A peak of 0 (a constant signal after DC removal) would need an
+        // infinite gain: leave such a signal as it is.
+        gain = 1.0;
+    }
+    stereoDifference = static_cast<int32_t>(stereoDifference * gain);
+}
+
+double SignalObj::FirstSampleAbove(int16_t level) const {
+    int32_t i = 0;
+    while (i < length && std::abs(static_cast<int32_t>(data[i])) <= level) ++i;
+    return (1000.0 / rate) * i;
+}
+
+double SignalObj::LastSampleAbove(int16_t level) const {
+    int32_t i = length - 1;
+    while (i >= 0 && std::abs(static_cast<int32_t>(data[i])) <= level) --i;
+    return (1000.0 / rate) * i;
+}
+
+int32_t SignalObj::ScaleSampleCount(int32_t n, int32_t referenceRate) const {
+    const float ratio = static_cast<float>(rate) / static_cast<float>(referenceRate);
+    return static_cast<int32_t>(static_cast<float>(n) * ratio + 0.5f);
+}

@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh directory under the system's temp folder, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+};
+
+std::vector<uint8_t> readBytes(const std::string& path);
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+bool fileExists(const std::string& path);
+
+// Runs a built program of the project (vexcore, vextool) with arguments and
+// returns its exit status (-1 when it did not exit normally); stdout and
+// stderr are captured into the given strings when non-null.
+int runProgram(const std::string& program, const std::vector<std::string>& args,
+               std::string* out = nullptr, std::string* err = nullptr);
+std::string builtProgram(const std::string& name);
+
+// Whether an external command is on PATH (for oracle and fixture tools).
+bool haveTool(const std::string& name);
+
+}  // namespace test
