@@ -1,0 +1,317 @@
+#include "dsp/Resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "dsp/QuorbixError.h"
+#include "dsp/ResamplerTable.h"
+
+// Fixed-point layout of J. O. Smith's bandlimited interpolation ("resample"):
+// the input position carries Np fraction bits, of which the top Nhc pick the
+// table entry within a zero crossing and the low Na interpolate between entries.
+namespace {
+
+constexpr int32_t kIbuffSize = 4096;
+constexpr int32_t kIbuffPad = 256;  // the window's tail beyond IBUFFSIZE, always zero
+constexpr int32_t kNmult = 65;      // zero crossings of the large filter
+
+constexpr int kNp = 15;
+constexpr uint32_t kPmask = 0x7FFF;
+constexpr int kNa = 7;
+constexpr uint32_t kAmask = 0x7F;
+constexpr int kNhc = 8;
+constexpr int32_t kNpc = 1 << kNhc;
+constexpr int kNhxn = 14;
+constexpr int kNhg = 2;
+constexpr int kNLpScl = 13;
+
+constexpr int32_t kNwing = kResamplerNwing;
+constexpr int32_t kLane = 8;  // int16 values per vector; tap lists are padded to this
+
+static_assert(kNpc == kResamplerNpc, "table resolution and phase split disagree");
+
+const int16_t* const kImp = kResamplerImp;
+const int16_t* const kImpD = kResamplerImpD;
+
+// One coefficient, linearly interpolated between table entries h and h + 1.
+inline int32_t coefficient(uint32_t h, int32_t a) {
+    return kImp[h] + ((kImpD[h] * a) >> kNa);
+}
+
+// One term of the inner product. The rounding is the published one: add
+// 2^(Nhxn-1) only when that bit is set. That equals adding it unconditionally
+// (no carry reaches bit Nhxn otherwise), which the vector path relies on.
+inline int32_t term(int32_t w, int16_t x) {
+    int32_t t = w * x;
+    if (t & (1 << (kNhxn - 1))) t += 1 << (kNhxn - 1);
+    return t >> kNhxn;
+}
+
+// Left (inc = -1) or right (inc = +1) wing for factor >= 1, starting at X[i].
+int32_t wingUp(const int16_t* x, int32_t i, uint32_t ph, int32_t inc) {
+    uint32_t h = ph >> kNa;
+    const int32_t a = static_cast<int32_t>(ph & kAmask);
+    uint32_t end = kNwing;
+    if (inc == 1) {
+        --end;  // the right wing drops the last entry so phase 0.5 does not overcount
+        if (ph == 0) h += kNpc;  // the centre tap belongs to the left wing
+    }
+    int32_t v = 0;
+    for (; h < end; h += kNpc, i += inc) v += term(coefficient(h, a), x[i]);
+    return v;
+}
+
+// The same for factor < 1: the filter is stretched by stepping through the
+// table in dhb increments (Q7), which lowers the cut-off to the output Nyquist.
+int32_t wingDown(const int16_t* x, int32_t i, uint32_t ph, int32_t inc, uint32_t dhb) {
+    uint32_t ho = (ph * dhb) >> kNp;
+    uint32_t end = kNwing;
+    if (inc == 1) {
+        --end;
+        if (ph == 0) ho += dhb;
+    }
+    int32_t v = 0;
+    for (uint32_t h; (h = ho >> kNa) < end; ho += dhb, i += inc)
+        v += term(coefficient(h, static_cast<int32_t>(ho & kAmask)), x[i]);
+    return v;
+}
+
+// (v >> Nhg) * LpScl, rounded by NLpScl bits and clamped. The original works in
+// 32-bit words; unsigned arithmetic reproduces its wrap-around without the
+// undefined behaviour of signed overflow.
+inline int16_t outputSample(int32_t v, int32_t lpScl) {
+    const uint32_t scaled = static_cast<uint32_t>(v >> kNhg) * static_cast<uint32_t>(lpScl);
+    const int32_t y = static_cast<int32_t>(scaled + (1u << (kNLpScl - 1))) >> kNLpScl;
+    return static_cast<int16_t>(std::clamp<int32_t>(y, -32768, 32767));
+}
+
+// Sum of term(w[k], x[k]) over k < n, n a multiple of kLane.
+#if defined(__SSE2__)
+int32_t dotRounded(const int16_t* w, const int16_t* x, int32_t n) {
+    const __m128i half = _mm_set1_epi32(1 << (kNhxn - 1));
+    __m128i acc = _mm_setzero_si128();
+    for (int32_t k = 0; k < n; k += kLane) {
+        const __m128i wv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k));
+        const __m128i xv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k));
+        const __m128i lo = _mm_mullo_epi16(wv, xv);
+        const __m128i hi = _mm_mulhi_epi16(wv, xv);
+        const __m128i p0 = _mm_unpacklo_epi16(lo, hi);  // exact 32-bit products
+        const __m128i p1 = _mm_unpackhi_epi16(lo, hi);
+        acc = _mm_add_epi32(acc, _mm_srai_epi32(_mm_add_epi32(p0, half), kNhxn));
+        acc = _mm_add_epi32(acc, _mm_srai_epi32(_mm_add_epi32(p1, half), kNhxn));
+    }
+    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, _MM_SHUFFLE(1, 0, 3, 2)));
+    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtsi128_si32(acc);
+}
+constexpr const char* kFastName = "sse2";
+#else
+int32_t dotRounded(const int16_t* w, const int16_t* x, int32_t n) {
+    int32_t v = 0;
+    for (int32_t k = 0; k < n; ++k) v += (w[k] * x[k] + (1 << (kNhxn - 1))) >> kNhxn;
+    return v;
+}
+constexpr const char* kFastName = "scalar";
+#endif
+
+// Taps of one wing: for factor >= 1 the table is stepped by Npc entries, so
+// at most Nwing / Npc; below 1 by dhb / 2^Na entries.
+int32_t maxWingTaps(uint32_t dhb) {
+    if (dhb == 0) return kNwing / kNpc + 1;
+    return static_cast<int32_t>((static_cast<uint32_t>(kNwing) << kNa) / dhb) + 2;
+}
+
+int32_t roundUpToLane(int32_t n) { return (n + kLane - 1) / kLane * kLane; }
+
+}  // namespace
+
+const char* Resampler::FastPathName() { return kFastName; }
+
+void Resampler::SetUp(double factor, int32_t channels, double gain) {
+    x_.clear();
+    y_.clear();
+    rows_.clear();
+    rowReady_.clear();
+    reversed_.clear();
+    channels_ = 0;
+    if (!std::isfinite(factor) || factor <= 0.0 || factor > kMaxFactor)
+        throw QuorbixError("Resampler: factor out of range");
+    if (!std::isfinite(gain) || std::fabs(gain) > kMaxGain)
+        throw QuorbixError("Programming error: Resampler gain out of range");
+    if (channels < 1 || channels > kMaxChannels)
+        throw QuorbixError("Programming error: Resampler channel count out of range");
+
+    factor_ = factor;
+    gain_ = gain;
+    firstCall_ = true;
+    time_ = 0;
+    obuffSize_ = static_cast<int32_t>(factor * kIbuffSize);
+
+    lpScl_ = static_cast<int32_t>(gain * kResamplerLpScl);
+    if (factor < 1) lpScl_ = static_cast<int32_t>(lpScl_ * factor + 0.5);
+    dtb_ = static_cast<uint32_t>(32768.0 / factor + 0.5);
+    dhb_ = factor < 1 ? static_cast<uint32_t>(std::min(256.0, factor * 256) * 128 + 0.5) : 0;
+
+    // The filter's reach in input samples plus room for the output times to creep.
+    const double xoff = (kNmult + 1) / 2 * std::max(1.0, 1.0 / factor) + 10;
+    tooSmall_ = 2 * xoff > kIbuffSize;
+    xoff_ = tooSmall_ ? 0 : static_cast<int32_t>(xoff);
+    blockOut_ = obuffSize_ - static_cast<int32_t>(2 * xoff_ * factor);
+    // A block that yields no output would never finish; such factors lie just
+    // above the reach limit and are refused the same way.
+    if (blockOut_ < 1) tooSmall_ = true;
+
+    // Window size: the published IBUFFSIZE + 256, grown so that the window
+    // shift (which reads up to IBUFFSIZE + Xoff) and the furthest tap of the
+    // last output of a block, plus a vector of padding, stay inside.
+    const int32_t wingTaps = maxWingTaps(dhb_);
+    int32_t xsize = kIbuffSize + std::max(kIbuffPad, xoff_);
+    if (!tooSmall_) {
+        const uint64_t lastTime = (static_cast<uint64_t>(xoff_ + 1) << kNp) +
+                                  static_cast<uint64_t>(blockOut_) * dtb_;
+        xsize = std::max<int32_t>(xsize, static_cast<int32_t>(lastTime >> kNp) + wingTaps + 1);
+    }
+    xsize += 2 * kLane;
+    x_.assign(channels, std::vector<int16_t>(xsize, 0));
+    y_.assign(channels, std::vector<int16_t>(std::max(obuffSize_, 0)));
+    channels_ = channels;
+
+    // Coefficient rows for the fast path. Taps past the table's end are zero,
+    // as are the table's own last entries, so every wing can use the same
+    // padded length.
+    rowTaps_ = roundUpToLane(wingTaps);
+    rowStride_ = rowTaps_ + kLane;
+    const int32_t rowCount = factor >= 1 ? 1 << kNp : static_cast<int32_t>(dhb_);
+    rows_.assign(static_cast<size_t>(rowCount) * rowStride_, 0);
+    rowReady_.assign(rowCount, 0);
+    reversed_.assign(xsize, 0);
+}
+
+// Coefficients of the wing that starts at table position r: the phase for
+// factor >= 1, the Q7 table offset (phase * dhb) >> Np below 1.
+const int16_t* Resampler::row(uint32_t r) {
+    int16_t* w = rows_.data() + static_cast<size_t>(r) * rowStride_;
+    if (!rowReady_[r]) {
+        if (factor_ >= 1) {
+            const int32_t a = static_cast<int32_t>(r & kAmask);
+            for (uint32_t h = r >> kNa, k = 0; h < static_cast<uint32_t>(kNwing); h += kNpc, ++k)
+                w[k] = static_cast<int16_t>(coefficient(h, a));
+        } else {
+            for (uint32_t ho = r, k = 0; (ho >> kNa) < static_cast<uint32_t>(kNwing); ho += dhb_, ++k)
+                w[k] = static_cast<int16_t>(coefficient(ho >> kNa, static_cast<int32_t>(ho & kAmask)));
+        }
+        rowReady_[r] = 1;
+    }
+    return w;
+}
+
+uint32_t Resampler::runReference(const int16_t* x, int16_t* y, int32_t count, uint32_t time) const {
+    for (int32_t j = 0; j < count; ++j, time += dtb_) {
+        const int32_t c = static_cast<int32_t>(time >> kNp);
+        const uint32_t ph = time & kPmask;
+        const uint32_t phRight = ((time ^ kPmask) + 1) & kPmask;
+        int32_t v;
+        if (factor_ >= 1)
+            v = wingUp(x, c, ph, -1) + wingUp(x, c + 1, phRight, 1);
+        else
+            v = wingDown(x, c, ph, -1, dhb_) + wingDown(x, c + 1, phRight, 1, dhb_);
+        y[j] = outputSample(v, lpScl_);
+    }
+    return time;
+}
+
+uint32_t Resampler::runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time) {
+    // With the window reversed, the left wing is a forward run too.
+    const int32_t last = static_cast<int32_t>(reversed_.size()) - 1;
+    std::reverse_copy(x, x + reversed_.size(), reversed_.begin());
+    const int16_t* xr = reversed_.data();
+    const bool down = factor_ < 1;
+    for (int32_t j = 0; j < count; ++j, time += dtb_) {
+        const int32_t c = static_cast<int32_t>(time >> kNp);
+        const uint32_t ph = time & kPmask;
+        const uint32_t phRight = ((time ^ kPmask) + 1) & kPmask;
+        const int16_t* wl = row(down ? (ph * dhb_) >> kNp : ph);
+        // At phase 0 the centre tap belongs to the left wing; the right wing
+        // starts one step further along the same row.
+        const int16_t* wr = phRight == 0 ? row(0) + 1 : row(down ? (phRight * dhb_) >> kNp : phRight);
+        const int32_t v = dotRounded(wl, xr + (last - c), rowTaps_) + dotRounded(wr, x + c + 1, rowTaps_);
+        y[j] = outputSample(v, lpScl_);
+    }
+    return time;
+}
+
+int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wanted, int16_t* output) {
+    if (channels_ < 1) throw QuorbixError("Programming error: Resampler::Convert before SetUp");
+    if (tooSmall_) throw QuorbixError("IBUFFSIZE (or factor) is too small");
+    const int32_t total = std::max(inCount, 0);
+    wanted = std::max(wanted, 0);
+
+    const int32_t xoff = xoff_;
+    int32_t nx = kIbuffSize - 2 * xoff;
+    int32_t xread = xoff;
+    int32_t ycount = 0;
+    int32_t consumed = 0;
+    int32_t last = 0;  // index in X of the last input sample, once it has been read
+    int32_t readPos = 0;
+    // The first output lies on the first input sample, with Xoff zeros before it.
+    if (firstCall_) time_ = static_cast<uint32_t>(xoff) << kNp;
+
+    do {
+        if (last == 0) {
+            const int32_t n = std::min(kIbuffSize - xread, total - readPos);
+            for (int32_t c = 0; c < channels_ && n > 0; ++c)
+                std::memcpy(x_[c].data() + xread, input + static_cast<size_t>(c) * total + readPos,
+                            static_cast<size_t>(n) * sizeof(int16_t));
+            readPos += n;
+            if (readPos >= total) last = xread + n - 1;
+            if (last != 0 && last - xoff < nx) {
+                nx = last - xoff;
+                if (nx <= 0) break;  // nothing after the zero lead-in
+            }
+        }
+
+        int32_t nout = std::min(blockOut_, wanted - ycount);
+        const uint32_t start = time_;
+        uint32_t time = start;
+        for (int32_t c = 0; c < channels_; ++c)
+            time = path_ == Path::Fast ? runFast(x_[c].data(), y_[c].data(), nout, start)
+                                       : runReference(x_[c].data(), y_[c].data(), nout, start);
+        time_ = time;
+        nx = static_cast<int32_t>((time_ >> kNp) - (start >> kNp));
+        if (nx < 0 || nx > kIbuffSize)  // the window sizing in SetUp rules this out
+            throw QuorbixError("Programming error: Resampler stepped outside its window");
+
+        time_ -= static_cast<uint32_t>(nx) << kNp;
+        const int32_t xp = xoff + nx;
+        if (last != 0) {
+            last -= xp;
+            if (last == 0) last = 1;  // keep the end-of-input flag set
+        }
+
+        ycount += nout;
+        if (ycount > wanted) {
+            nout -= ycount - wanted;
+            ycount = wanted;
+        }
+        if (nout > obuffSize_) throw QuorbixError("Output array overflow");
+        for (int32_t c = 0; c < channels_; ++c)
+            std::memcpy(output + static_cast<size_t>(c) * wanted + (ycount - nout), y_[c].data(),
+                        static_cast<size_t>(nout) * sizeof(int16_t));
+
+        // Keep the samples the filter still needs: X[i] = X[i + Nx].
+        const int32_t keep = kIbuffSize + xoff - nx;
+        for (int32_t c = 0; c < channels_; ++c)
+            std::memmove(x_[c].data(), x_[c].data() + nx, static_cast<size_t>(keep) * sizeof(int16_t));
+        xread = kIbuffSize - nx;
+        consumed += nx;
+    } while (ycount < wanted);
+
+    firstCall_ = false;
+    inCount = consumed;
+    return ycount;
+}
