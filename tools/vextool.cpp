@@ -41,6 +41,32 @@ std::string number(double v) {
     return buf;
 }
 
+// What each analysis slot carries, for people reading a dump.
+struct SlotName {
+    int feature;
+    const char* name;
+};
+constexpr SlotName kSlotNames[35] = {
+    {17, "stereo difference"},           {41, "mean long-track duration"},
+    {20, "band level change (2)"},       {19, "band level change (1)"},
+    {0, "tempo"},                        {8, "quietest level-change window"},
+    {25, "rhythm-region coverage"},      {55, "note concentration (2)"},
+    {50, "pitch bends"},                 {39, "spectral peak rate"},
+    {43, "mean long-track span"},        {13, "low-band level"},
+    {10, "level events per 10 s"},       {35, "spectral statistic (3)"},
+    {9, "fade-out length"},              {51, "interval clusters"},
+    {40, "long-track rate"},             {56, "note concentration (1)"},
+    {5, "onsets (2) per second"},        {54, "level peaks per second"},
+    {6, "onsets (1) per second"},        {7, "level changes"},
+    {52, "interval clusters (3)"},       {16, "high-band fill"},
+    {28, "interval patterns"},           {30, "median / largest frame level"},
+    {27, "onset measure (2)"},           {38, "high-band busy share"},
+    {34, "spectral statistic (2)"},      {42, "harmonic fraction"},
+    {29, "level deviation / largest"},   {37, "onset measure (1)"},
+    {33, "spectral statistic (1)"},      {45, "best style score"},
+    {47, "second style score"},
+};
+
 int dump(const char* path) {
     struct stat st;
     if (::stat(path, &st) != 0) return fail(std::string("cannot read ") + path);
@@ -50,19 +76,26 @@ int dump(const char* path) {
     std::string json;
     if (size == 71) {
         in.checkVersion("analysis record", in.readByte(), 1);
-        json = "{\"record\":\"analysis\",\"version\":1,\"parameters\":[";
-        for (int i = 0; i < 35; ++i) json += (i ? "," : "") + std::to_string(in.readShort());
+        int values[35];
+        for (int& v : values) v = in.readShort();
+        json = "{\"record\":\"analysis\",\"version\":1,\n \"parameters\":[";
+        for (int i = 0; i < 35; ++i) json += (i ? "," : "") + std::to_string(values[i]);
+        json += "],\n \"slots\":[";
+        for (int i = 0; i < 35; ++i)
+            json += std::string(i ? ",\n  " : "\n  ") + "{\"slot\":" + std::to_string(i) +
+                    ",\"feature\":" + std::to_string(kSlotNames[i].feature) + ",\"name\":\"" +
+                    kSlotNames[i].name + "\",\"value\":" + std::to_string(values[i]) + "}";
         json += "]}";
     } else if (size == PrintRecord::kRecordSize) {
         std::unique_ptr<PrintRecord> record(PrintRecord::read(in));
-        json = "{\"record\":\"print\",\"version\":1,\"rows\":[";
+        json = "{\"record\":\"print\",\"version\":1,\n \"rows\":[";
         for (int r = 0; r < PrintRecord::kRows; ++r) {
-            json += r ? ",[" : "[";
+            json += r ? ",\n  [" : "\n  [";
             for (int c = 0; c < PrintRecord::kColumns; ++c)
                 json += (c ? "," : "") + std::to_string(record->values[r][c]);
             json += "]";
         }
-        json += "],\"semitones\":[";
+        json += "],\n \"semitones\":[";
         for (int k = 0; k < PrintRecord::kCounts; ++k) json += (k ? "," : "") + std::to_string(record->counts[k]);
         json += "]}";
     } else if (size == 17) {
