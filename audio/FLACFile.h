@@ -1,5 +1,42 @@
 #pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/SoundFile.h"
+
 class SignalObj;
+
+// Reader of FLAC files. open() reads STREAMINFO to size the output and sets up
+// a decoder; readAll decodes the whole file, delivering the low 16 bits of
+// every sample, interleaved frame by frame.
+class FLACFile : public SoundFile {
+public:
+    FLACFile();
+    ~FLACFile() override;
+    FLACFile(const FLACFile&) = delete;
+    FLACFile& operator=(const FLACFile&) = delete;
+
+    bool open(const char* path) override;
+    // Writes at most sampleCount() values; decoder errors are ignored and a
+    // file that ends early leaves the rest of dest as it was. Always true.
+    bool readAll(int16_t* dest) override;
+    void close() override;
+    int32_t sampleCount() const override { return sampleCount_; }
+    int32_t sampleRate() const override { return sampleRate_; }
+    void setSampleRate(int32_t rate) override { sampleRate_ = rate; }
+    bool isStereo() const override { return stereo_; }
+    int32_t channels() const { return channels_; }
+
+private:
+    struct Decoder;  // the library's decoder and its write context
+    std::unique_ptr<Decoder> decoder_;
+    std::string path_;  // the decoder is bound to the file when decoding starts
+    int32_t sampleCount_ = 0;
+    int32_t sampleRate_ = 0;
+    int32_t channels_ = 0;
+    bool stereo_ = false;
+};
 
 // Load function of the FLAC format.
 bool loadFLACFile(SignalObj& signal, const char* path, double maxMs);

@@ -42,7 +42,9 @@ void SignalObj::CreateBuffer(int32_t count, int32_t sampleRate, bool stereo) {
     width = stereo ? 2 : 1;
     wasStereo = stereo;
     const int32_t frames = count / width;
-    int16_t* fresh = allocSamples(static_cast<size_t>(frames) * width);
+    // Room for all `count` values the reader will write: with an odd count
+    // (three or more channels) that is one more than the frames hold.
+    int16_t* fresh = allocSamples(static_cast<size_t>(count));
     replaceBuffer(fresh, frames);
     rate = sampleRate;
     durationMs = GetDurationMs();
