@@ -11,7 +11,7 @@
 #include "dsp/QuorbixError.h"
 #include "dsp/ResamplerTable.h"
 
-// Fixed-point layout of J. O. Smith's bandlimited interpolation ("resample"):
+// Fixed-point layout of J. O. Smith's bandlimited interpolation method:
 // the input position carries Np fraction bits, of which the top Nhc pick the
 // table entry within a zero crossing and the low Na interpolate between entries.
 namespace {
@@ -91,8 +91,15 @@ inline int16_t outputSample(int32_t v, int32_t lpScl) {
 }
 
 // Sum of term(w[k], x[k]) over k < n, n a multiple of kLane.
+int32_t dotPortable(const int16_t* w, const int16_t* x, int32_t n) {
+    int32_t v = 0;
+    for (int32_t k = 0; k < n; ++k) v += (w[k] * x[k] + (1 << (kNhxn - 1))) >> kNhxn;
+    return v;
+}
+
 #if defined(__SSE2__)
-int32_t dotRounded(const int16_t* w, const int16_t* x, int32_t n) {
+constexpr bool kHaveVector = true;
+int32_t dotVector(const int16_t* w, const int16_t* x, int32_t n) {
     const __m128i half = _mm_set1_epi32(1 << (kNhxn - 1));
     __m128i acc = _mm_setzero_si128();
     for (int32_t k = 0; k < n; k += kLane) {
@@ -109,33 +116,29 @@ int32_t dotRounded(const int16_t* w, const int16_t* x, int32_t n) {
     acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, _MM_SHUFFLE(2, 3, 0, 1)));
     return _mm_cvtsi128_si32(acc);
 }
-constexpr const char* kFastName = "sse2";
 #else
-int32_t dotRounded(const int16_t* w, const int16_t* x, int32_t n) {
-    int32_t v = 0;
-    for (int32_t k = 0; k < n; ++k) v += (w[k] * x[k] + (1 << (kNhxn - 1))) >> kNhxn;
-    return v;
-}
-constexpr const char* kFastName = "scalar";
+constexpr bool kHaveVector = false;
+int32_t dotVector(const int16_t* w, const int16_t* x, int32_t n) { return dotPortable(w, x, n); }
 #endif
 
-// Taps of one wing: for factor >= 1 the table is stepped by Npc entries, so
-// at most Nwing / Npc; below 1 by dhb / 2^Na entries.
+// Taps of the longest wing, the left one starting at the centre: the table is
+// stepped by Npc entries for factor >= 1 (dhb 0), by dhb / 2^Na below 1.
 int32_t maxWingTaps(uint32_t dhb) {
-    if (dhb == 0) return kNwing / kNpc + 1;
-    return static_cast<int32_t>((static_cast<uint32_t>(kNwing) << kNa) / dhb) + 2;
+    if (dhb == 0) return kNwing / kNpc;
+    const uint32_t span = static_cast<uint32_t>(kNwing) << kNa;
+    return static_cast<int32_t>((span + dhb - 1) / dhb);
 }
 
 int32_t roundUpToLane(int32_t n) { return (n + kLane - 1) / kLane * kLane; }
 
 }  // namespace
 
-const char* Resampler::FastPathName() { return kFastName; }
+const char* Resampler::FastPathName() { return kHaveVector ? "sse2" : "portable"; }
 
 void Resampler::SetUp(double factor, int32_t channels, double gain) {
     x_.clear();
     y_.clear();
-    rows_.clear();
+    rows_.reset();
     rowReady_.clear();
     reversed_.clear();
     channels_ = 0;
@@ -159,7 +162,7 @@ void Resampler::SetUp(double factor, int32_t channels, double gain) {
 
     // The filter's reach in input samples plus room for the output times to creep.
     const double xoff = (kNmult + 1) / 2 * std::max(1.0, 1.0 / factor) + 10;
-    tooSmall_ = 2 * xoff > kIbuffSize;
+    tooSmall_ = !(2 * std::floor(xoff) <= kIbuffSize);
     xoff_ = tooSmall_ ? 0 : static_cast<int32_t>(xoff);
     blockOut_ = obuffSize_ - static_cast<int32_t>(2 * xoff_ * factor);
     // A block that yields no output would never finish; such factors lie just
@@ -187,7 +190,9 @@ void Resampler::SetUp(double factor, int32_t channels, double gain) {
     rowTaps_ = roundUpToLane(wingTaps);
     rowStride_ = rowTaps_ + kLane;
     const int32_t rowCount = factor >= 1 ? 1 << kNp : static_cast<int32_t>(dhb_);
-    rows_.assign(static_cast<size_t>(rowCount) * rowStride_, 0);
+    // Left uninitialised: a row is written whole when first used, and most
+    // conversions use few of them (one for factor 0.5).
+    rows_.reset(new int16_t[static_cast<size_t>(rowCount) * rowStride_]);
     rowReady_.assign(rowCount, 0);
     reversed_.assign(xsize, 0);
 }
@@ -195,8 +200,9 @@ void Resampler::SetUp(double factor, int32_t channels, double gain) {
 // Coefficients of the wing that starts at table position r: the phase for
 // factor >= 1, the Q7 table offset (phase * dhb) >> Np below 1.
 const int16_t* Resampler::row(uint32_t r) {
-    int16_t* w = rows_.data() + static_cast<size_t>(r) * rowStride_;
+    int16_t* w = rows_.get() + static_cast<size_t>(r) * rowStride_;
     if (!rowReady_[r]) {
+        std::fill(w, w + rowStride_, int16_t{0});
         if (factor_ >= 1) {
             const int32_t a = static_cast<int32_t>(r & kAmask);
             for (uint32_t h = r >> kNa, k = 0; h < static_cast<uint32_t>(kNwing); h += kNpc, ++k)
@@ -225,7 +231,9 @@ uint32_t Resampler::runReference(const int16_t* x, int16_t* y, int32_t count, ui
     return time;
 }
 
+template <bool Vector>
 uint32_t Resampler::runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time) {
+    auto dot = Vector ? dotVector : dotPortable;
     // With the window reversed, the left wing is a forward run too.
     const int32_t last = static_cast<int32_t>(reversed_.size()) - 1;
     std::reverse_copy(x, x + reversed_.size(), reversed_.begin());
@@ -239,7 +247,7 @@ uint32_t Resampler::runFast(const int16_t* x, int16_t* y, int32_t count, uint32_
         // At phase 0 the centre tap belongs to the left wing; the right wing
         // starts one step further along the same row.
         const int16_t* wr = phRight == 0 ? row(0) + 1 : row(down ? (phRight * dhb_) >> kNp : phRight);
-        const int32_t v = dotRounded(wl, xr + (last - c), rowTaps_) + dotRounded(wr, x + c + 1, rowTaps_);
+        const int32_t v = dot(wl, xr + (last - c), rowTaps_) + dot(wr, x + c + 1, rowTaps_);
         y[j] = outputSample(v, lpScl_);
     }
     return time;
@@ -278,9 +286,13 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
         int32_t nout = std::min(blockOut_, wanted - ycount);
         const uint32_t start = time_;
         uint32_t time = start;
-        for (int32_t c = 0; c < channels_; ++c)
-            time = path_ == Path::Fast ? runFast(x_[c].data(), y_[c].data(), nout, start)
-                                       : runReference(x_[c].data(), y_[c].data(), nout, start);
+        for (int32_t c = 0; c < channels_; ++c) {
+            switch (path_) {
+            case Path::Fast: time = runFast<true>(x_[c].data(), y_[c].data(), nout, start); break;
+            case Path::Portable: time = runFast<false>(x_[c].data(), y_[c].data(), nout, start); break;
+            case Path::Reference: time = runReference(x_[c].data(), y_[c].data(), nout, start); break;
+            }
+        }
         time_ = time;
         nx = static_cast<int32_t>((time_ >> kNp) - (start >> kNp));
         if (nx < 0 || nx > kIbuffSize)  // the window sizing in SetUp rules this out
@@ -299,7 +311,7 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
             ycount = wanted;
         }
         if (nout > obuffSize_) throw QuorbixError("Output array overflow");
-        for (int32_t c = 0; c < channels_; ++c)
+        for (int32_t c = 0; c < channels_ && nout > 0; ++c)
             std::memcpy(output + static_cast<size_t>(c) * wanted + (ycount - nout), y_[c].data(),
                         static_cast<size_t>(nout) * sizeof(int16_t));
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Band-limited fixed-point resampler (windowed-sinc table interpolation,
@@ -7,10 +8,12 @@
 // Integer arithmetic throughout, so every platform gives the same bits.
 class Resampler {
 public:
-    // How Convert evaluates the filter's inner products. Both give identical
-    // output. Reference is the plain per-tap loop; it is the oracle for Fast,
-    // which splits each output into a coefficient build and a vector dot product.
-    enum class Path { Fast, Reference };
+    // How Convert evaluates the filter's inner products; all give identical
+    // output. Reference is the plain per-tap loop, the oracle for the others.
+    // Fast looks the interpolated coefficients up in rows built once and takes
+    // vector dot products (SSE2 when compiled for it); Portable is Fast with a
+    // plain loop for the dot product, which is what Fast is without SSE2.
+    enum class Path { Fast, Portable, Reference };
 
     Resampler() = default;
 
@@ -28,7 +31,7 @@ public:
     int32_t Convert(const int16_t* input, int32_t& inCount, int32_t wanted, int16_t* output);
 
     void SetPath(Path path) { path_ = path; }
-    // "sse2" or "scalar": how the Fast path's dot product was compiled.
+    // "sse2" or "portable": how the Fast path's dot product was compiled.
     static const char* FastPathName();
 
     static constexpr double kMaxFactor = 1024.0;
@@ -37,6 +40,7 @@ public:
 
 private:
     uint32_t runReference(const int16_t* x, int16_t* y, int32_t count, uint32_t time) const;
+    template <bool Vector>
     uint32_t runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time);
     const int16_t* row(uint32_t r);
 
@@ -63,7 +67,7 @@ private:
     // (factor >= 1) or (phase * dhb) >> Np (factor < 1), one row each.
     int32_t rowTaps_ = 0;            // taps per wing, a whole number of vectors
     int32_t rowStride_ = 0;          // rowTaps_ plus a vector, for the shifted start
-    std::vector<int16_t> rows_;
+    std::unique_ptr<int16_t[]> rows_;
     std::vector<uint8_t> rowReady_;
     std::vector<int16_t> reversed_;  // the window back to front, for the left wing
 };
