@@ -1,0 +1,209 @@
+#include "dsp/FFTObj.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/QuorbixError.h"
+#include "dsp/SignalObj.h"
+#include "dsp/StopFlags.h"
+
+namespace {
+
+constexpr int32_t kDefaultFrameSize = 1024;
+
+struct PlanFree {
+    void operator()(fftw_plan p) const { fftw_destroy_plan(p); }
+};
+struct BufFree {
+    void operator()(double* p) const { fftw_free(p); }
+};
+using PlanPtr = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanFree>;
+using BufPtr = std::unique_ptr<double[], BufFree>;
+
+// Half away from zero, clamped so that out-of-range values stay defined.
+int32_t roundToInt(double v) {
+    if (!(v == v)) return 0;
+    const double r = v > 0.0 ? std::floor(v + 0.5) : std::ceil(v - 0.5);
+    if (r >= 2147483647.0) return 2147483647;
+    if (r <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<int32_t>(r);
+}
+
+// trunc((1 - overlap) * n), or 0 (rejected by SetStep) when not a usable hop.
+int32_t hopFor(double overlap, int32_t n) {
+    const double h = (1.0 - overlap) * n;
+    if (!(h >= 1.0)) return 0;
+    return h >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(h);
+}
+
+}  // namespace
+
+struct FFTLib::Plan {
+    BufPtr buffer;
+    PlanPtr plan;
+};
+
+FFTLib::FFTLib() = default;
+FFTLib::~FFTLib() = default;
+
+void FFTLib::InitFFT(int32_t n) {
+    plan_.reset();
+    buffer_ = nullptr;
+    n_ = 0;
+    if (n < 2) throw QuorbixError("Programming error: FFT length below 2");
+    auto p = std::make_unique<Plan>();
+    p->buffer.reset(static_cast<double*>(fftw_malloc(sizeof(double) * (static_cast<size_t>(n) + 2))));
+    if (!p->buffer) throw QuorbixError("FFTLib: Failed to acquire memory");
+    std::fill(p->buffer.get(), p->buffer.get() + n + 2, 0.0);
+    // FFTW_ESTIMATE: measured plans may pick different algorithms from run to
+    // run, and the print must come out bit-identical every time.
+    p->plan.reset(fftw_plan_r2r_1d(n, p->buffer.get(), p->buffer.get(), FFTW_R2HC, FFTW_ESTIMATE));
+    if (!p->plan) throw QuorbixError("FFTLib: could not plan the transform");
+    buffer_ = p->buffer.get();
+    n_ = n;
+    plan_ = std::move(p);
+}
+
+void FFTLib::ForwardFFT() {
+    if (gQuickShutdown) throw kQuickShutdownMessage;
+    if (!plan_) throw QuorbixError("Programming error: FFT used before InitFFT");
+    fftw_execute(plan_->plan.get());
+}
+
+void FFTLib::ForwardFFT(const double* in, double* out) {
+    if (!plan_) throw QuorbixError("Programming error: FFT used before InitFFT");
+    std::copy(in, in + n_, buffer_);
+    ForwardFFT();
+    std::copy(buffer_, buffer_ + n_, out);
+}
+
+FFTObj::FFTObj() {
+    frameSize_ = kDefaultFrameSize;
+    InitFFT(kDefaultFrameSize);
+    width = kDefaultFrameSize / 2 + 1;
+    magnitudes_.assign(width, 0.0);
+    window_ = HammingWindow(kDefaultFrameSize);
+}
+
+FFTObj::~FFTObj() = default;
+
+void FFTObj::SetSignal(SignalObj* source) {
+    FrameData::SetSignal(source);
+    ClearRows();
+    resampled_ = false;
+}
+
+void FFTObj::SetFrameSize(int32_t n) {
+    if (n < 4) throw QuorbixError("Programming error: FFT frame size below 4");
+    ClearRows();
+    resampled_ = false;
+    // Size everything first, so that a throw from SetStep cannot leave the
+    // frame size and the transform's buffers disagreeing.
+    InitFFT(n);
+    frameSize_ = n;
+    SetBinCount(n / 2 + 1);
+    magnitudes_.assign(width, 0.0);
+    window_ = HammingWindow(n);
+    SetStep(hopFor(overlap_, n));
+}
+
+void FFTObj::Compute(double overlap) {
+    if (resampled_) return;  // band rows only from here on
+    if (HasRows() && overlap == overlap_) return;
+    overlap_ = overlap;
+    ClearRows();
+    SetStep(hopFor(overlap, frameSize_));
+    const int32_t n = frameSize_;
+    if (FFTLength() != n || static_cast<int32_t>(window_.size()) != n)
+        throw QuorbixError("Programming error: FFT not sized for the frame");
+    const int32_t total = source_ != nullptr ? source_->length : 0;
+    const int32_t frames = total >= n ? (total - n) / hop_ + 1 : 0;
+    const int32_t bins = n / 2 + 1;
+    float* rows = AllocateRows(frames, bins);
+    if (frames == 0) return;
+    const int16_t* samples = source_->data;
+    for (int32_t f = 0; f < frames; ++f)
+        computeFrame(samples + static_cast<std::ptrdiff_t>(f) * hop_, rows + static_cast<std::ptrdiff_t>(f) * bins);
+}
+
+void FFTObj::computeFrame(const int16_t* samples, float* row) {
+    const int32_t n = frameSize_;
+    double* x = FFTBuffer();
+    if (windowOption_ == kHammingWindow) {
+        for (int32_t i = 0; i < n; ++i) x[i] = samples[i] / 32767.0 * window_[i];
+    } else {
+        for (int32_t i = 0; i < n; ++i) x[i] = samples[i] / 32767.0;
+    }
+    ForwardFFT();
+    double* m = magnitudes_.data();
+    const int32_t half = (n + 1) / 2;
+    if ((n & (n - 1)) == 0) {
+        // Multiplying by an exact power of two rounds exactly as dividing by
+        // its inverse does, and is several times cheaper.
+        const double inv = 1.0 / n;
+        m[0] = 2.0 * std::fabs(x[0] * inv);
+        for (int32_t k = 1; k < half; ++k) {
+            const double re = x[k] * inv;
+            const double im = x[n - k] * inv;
+            m[k] = 2.0 * std::sqrt(re * re + im * im);
+        }
+        m[n / 2] = 2.0 * std::fabs(x[n / 2] * inv);
+    } else {
+        const double scale = static_cast<double>(n);
+        m[0] = 2.0 * std::fabs(x[0] / scale);
+        for (int32_t k = 1; k < half; ++k) {
+            const double re = x[k] / scale;
+            const double im = x[n - k] / scale;
+            m[k] = 2.0 * std::sqrt(re * re + im * im);
+        }
+        if (n % 2 == 0) m[n / 2] = 2.0 * std::fabs(x[n / 2] / scale);
+    }
+    const int32_t bins = n / 2 + 1;
+    for (int32_t k = 0; k < bins; ++k) row[k] = static_cast<float>(m[k]);
+}
+
+double FFTObj::BeatOverlap(double tempo) const {
+    if (!(tempo > 0.0) || !std::isfinite(tempo)) return 0.0;
+    const double frameMs = FrameDuration();
+    double d = 2.0;
+    while (frameMs < 60000.0 / (tempo * d)) d *= 2.0;
+    double overlap = 1.0 - (60.0 * rate) / (frameSize_ * d * tempo);
+    if (overlap > 0.8) overlap = 0.5;
+    if (overlap < 0.0) overlap = 0.0;
+    return overlap;
+}
+
+void FFTObj::ReSample(int32_t bands, bool fineLowBand) {
+    if (bands < 2) throw QuorbixError("Programming error: ReSample needs at least two bands");
+    const double upper = 8000.0;
+    const double split = fineLowBand ? 1000.0 : 4000.0;
+    const int32_t half = bands / 2;
+    const double spacing = BinSpacing();
+    const int32_t bins = width;
+    if (split / half < spacing || bins <= bands)
+        throw QuorbixError("Oversampling not supported in ReSample");
+    const int32_t frames = length;
+    std::vector<float> out(static_cast<size_t>(frames) * bands, 0.0f);
+    for (int32_t f = 0; f < frames; ++f) {
+        const float* row = Frame(f);
+        float* dst = out.data() + static_cast<size_t>(f) * bands;
+        double edge = 0.0;
+        int32_t k = 0;
+        for (int32_t b = 0; b < bands; ++b) {
+            edge += b < half ? split / half : (upper - split) / half;
+            float v = 0.0f;
+            // A bin exactly on an edge belongs to the band above.
+            for (; k < bins && k * spacing < edge; ++k) v = std::max(v, row[k]);
+            dst[b] = v;
+        }
+    }
+    ReplaceRows(std::move(out), frames, bands);
+    resampled_ = true;
+}
+
+int32_t FFTObj::FrequencyToSemitone(double frequency) {
+    // 17.31234049067 = 12 / ln 2: semitones per natural-log unit.
+    return roundToInt(17.31234049067 * std::log(frequency / 27.5));
+}
