@@ -1,4 +1,47 @@
 #include "analysis/AnalysisDriver.h"
 
-// The analysis pipeline is not written yet: every song fails as unanalysable.
-bool generateAnalysis(const char*, int16_t*) { return false; }
+#include <cstring>
+#include <memory>
+
+#include "analysis/SlotTable.h"
+#include "analysis/SongObj.h"
+#include "audio/FileFormat.h"
+#include "dsp/QuorbixError.h"
+#include "dsp/StopFlags.h"
+#include "worker/Logger.h"
+
+namespace {
+
+constexpr double kLoadLimitMs = 600000.0;
+constexpr double kSilenceThreshold = 2.2;
+
+}  // namespace
+
+bool generateAnalysis(const char* path, int16_t* parameters) {
+    if (path == nullptr || parameters == nullptr) return false;
+    const Quavertone::FileFormat* format = findFormat(path, std::strlen(path));
+    if (format == nullptr) return false;
+
+    // Owned here and released on every way out, exceptions included.
+    std::unique_ptr<SongObj> song;
+    try {
+        song = std::make_unique<SongObj>(std::string());
+        if (!format->load(*song, path, kLoadLimitMs)) return false;
+        if (song->width == 2) {
+            song->MeasureStereo();
+            song->PrepareStereo(song->analysisRate, kSilenceThreshold);
+        } else {
+            song->PrepareMono(song->analysisRate, kSilenceThreshold);
+        }
+        song->Analyze();
+        if (gStopAnalysis) return false;
+        FillSlots(song->Features(), parameters);
+    } catch (const QuorbixError&) {
+        if (logEnabled) logMessage(0, "Exception generating analysis (1)");
+        return false;
+    } catch (...) {
+        if (logEnabled) logMessage(0, "Exception generating analysis (2)");
+        return false;
+    }
+    return true;
+}

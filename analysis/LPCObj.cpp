@@ -1,0 +1,218 @@
+#include "analysis/LPCObj.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "dsp/QuorbixError.h"
+#include "dsp/SignalObj.h"
+#include "dsp/StopFlags.h"
+
+namespace {
+
+int32_t nextPowerOfTwo(int64_t n) {
+    int64_t m = 1;
+    while (m < n) m <<= 1;
+    return static_cast<int32_t>(m);
+}
+
+struct PlanFree {
+    void operator()(fftw_plan p) const { fftw_destroy_plan(p); }
+};
+using PlanPtr = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanFree>;
+struct BufFree {
+    void operator()(void* p) const { fftw_free(p); }
+};
+using RealPtr = std::unique_ptr<double[], BufFree>;
+using ComplexPtr = std::unique_ptr<fftw_complex[], BufFree>;
+
+RealPtr allocReal(size_t n) {
+    auto* p = fftw_alloc_real(n);
+    if (p == nullptr) throw QuorbixError("LPCObj: Failed to acquire memory");
+    return RealPtr(p);
+}
+ComplexPtr allocComplex(size_t n) {
+    auto* p = fftw_alloc_complex(n);
+    if (p == nullptr) throw QuorbixError("LPCObj: Failed to acquire memory");
+    return ComplexPtr(p);
+}
+
+}  // namespace
+
+// Both sums of the envelope computation run as transforms so that the cost
+// per frame grows as n log n, not as order x frame length:
+//  - the autocorrelation is the inverse transform of the power spectrum of
+//    the frame zero-padded to M >= L + p (so lags up to p do not wrap);
+//  - the envelope denominator A(e^{i pi b / N}) is the 2N-point transform of
+//    the coefficient vector (1, -a1, ..., -ap), folded modulo 2N.
+// FFTW_ESTIMATE: measured plans can differ between runs, and results must be
+// identical every time.
+struct LPCObj::Transforms {
+    int32_t frameLength = 0;
+    int32_t order = 0;
+    int32_t bins = 0;
+    int32_t corrSize = 0;  // M
+    RealPtr corrIn;
+    ComplexPtr corrSpectrum;
+    PlanPtr corrForward;
+    PlanPtr corrBackward;
+    RealPtr polyIn;
+    ComplexPtr polySpectrum;
+    PlanPtr polyForward;
+
+    Transforms(int32_t l, int32_t p, int32_t n) : frameLength(l), order(p), bins(n) {
+        corrSize = nextPowerOfTwo(std::max<int64_t>(2, static_cast<int64_t>(l) + p));
+        corrIn = allocReal(corrSize);
+        corrSpectrum = allocComplex(corrSize / 2 + 1);
+        corrForward.reset(fftw_plan_dft_r2c_1d(corrSize, corrIn.get(), corrSpectrum.get(),
+                                               FFTW_ESTIMATE));
+        corrBackward.reset(fftw_plan_dft_c2r_1d(corrSize, corrSpectrum.get(), corrIn.get(),
+                                                FFTW_ESTIMATE));
+        const int32_t twoN = 2 * n;
+        polyIn = allocReal(twoN);
+        polySpectrum = allocComplex(n + 1);
+        polyForward.reset(
+            fftw_plan_dft_r2c_1d(twoN, polyIn.get(), polySpectrum.get(), FFTW_ESTIMATE));
+        if (!corrForward || !corrBackward || !polyForward)
+            throw QuorbixError("Programming error: LPCObj transform plan");
+    }
+};
+
+LPCObj::LPCObj() {
+    frameSize_ = 512;
+    width = 1 << binLog2_;
+}
+
+LPCObj::~LPCObj() = default;
+
+void LPCObj::SetSignal(SignalObj* source) {
+    FrameData::SetSignal(source);
+    ClearRows();
+}
+
+void LPCObj::SetRange(int32_t first, int32_t count) {
+    rangeFirst_ = std::max(0, first);
+    rangeCount_ = count;
+}
+
+void LPCObj::SetOrder(int32_t order) { order_ = std::max(0, order); }
+
+void LPCObj::SetFrameLength(int32_t samples) { frameSize_ = std::max(0, samples); }
+
+void LPCObj::SetBinCount(int32_t bins) {
+    if (bins < 1 || (bins & (bins - 1)) != 0)
+        throw QuorbixError("LPC FrameSize must be power of 2");
+    int32_t log2 = 0;
+    while ((1 << log2) < bins) ++log2;
+    binLog2_ = log2;
+    FrameData::SetBinCount(bins);
+}
+
+void LPCObj::prepare() {
+    const int32_t bins = 1 << binLog2_;
+    if (!fft_ || fft_->frameLength != frameSize_ || fft_->order != order_ || fft_->bins != bins)
+        fft_ = std::make_unique<Transforms>(frameSize_, order_, bins);
+    autocorrelation_.assign(order_ + 1, 0.0);
+    coefficients_.assign(order_, 0.0);
+    frame_.assign(frameSize_, 0.0);
+    envelope_.assign(bins, 0.0);
+    window_ = windowOption_ == kHammingWindow ? HammingWindow(frameSize_) : std::vector<double>();
+}
+
+void LPCObj::LevinsonDurbin(const double* r, int32_t p, double* a) {
+    std::fill(a, a + p, 0.0);
+    std::vector<double> previous(p, 0.0);
+    double error = r[0];
+    for (int32_t i = 1; i <= p; ++i) {
+        if (!(error > 0.0)) break;  // perfectly predicted: higher orders add nothing
+        double acc = r[i];
+        for (int32_t j = 1; j < i; ++j) acc -= a[j - 1] * r[i - j];
+        const double k = acc / error;
+        std::copy(a, a + i - 1, previous.begin());
+        a[i - 1] = k;
+        for (int32_t j = 1; j < i; ++j) a[j - 1] = previous[j - 1] - k * previous[i - j - 1];
+        error = (1.0 - k * k) * error;
+    }
+}
+
+void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficients) {
+    if (!fft_ || fft_->frameLength != frameSize_ || fft_->order != order_ ||
+        fft_->bins != (1 << binLog2_))
+        prepare();
+    if (gQuickShutdown) throw kQuickShutdownMessage;
+    Transforms& t = *fft_;
+    const int32_t l = frameSize_;
+    const int32_t p = order_;
+    const int32_t n = 1 << binLog2_;
+
+    // Lag 0 directly: it decides whether the frame is silent, and the exact
+    // sum keeps that decision free of transform round-off.
+    double r0 = 0.0;
+    for (int32_t j = 0; j < l; ++j) r0 += x[j] * x[j];
+    double* r = autocorrelation_.data();
+    r[0] = r0;
+    if (p > 0) {
+        std::copy(x, x + l, t.corrIn.get());
+        std::fill(t.corrIn.get() + l, t.corrIn.get() + t.corrSize, 0.0);
+        fftw_execute(t.corrForward.get());
+        fftw_complex* s = t.corrSpectrum.get();
+        for (int32_t k = 0; k <= t.corrSize / 2; ++k) {
+            s[k][0] = s[k][0] * s[k][0] + s[k][1] * s[k][1];
+            s[k][1] = 0.0;
+        }
+        fftw_execute(t.corrBackward.get());
+        const double scale = 1.0 / t.corrSize;
+        for (int32_t m = 1; m <= p; ++m) r[m] = m < l ? t.corrIn[m] * scale : 0.0;
+    }
+
+    double* a = coefficients_.data();
+    if (r0 == 0.0) std::fill(a, a + p, 0.0);
+    else LevinsonDurbin(r, p, a);
+    if (coefficients != nullptr) std::copy(a, a + p, coefficients);
+
+    const int32_t twoN = 2 * n;
+    double* c = t.polyIn.get();
+    std::fill(c, c + twoN, 0.0);
+    c[0] = 1.0;
+    for (int32_t m = 1; m <= p; ++m) c[m % twoN] -= a[m - 1];
+    fftw_execute(t.polyForward.get());
+    const fftw_complex* s = t.polySpectrum.get();
+    for (int32_t b = 0; b < n; ++b) {
+        const double re = s[b][0];
+        const double im = s[b][1];
+        envelope[b] = 1.0 / std::sqrt(re * re + im * im) / n;
+    }
+}
+
+void LPCObj::Compute(double overlap) {
+    ClearRows();
+    FrameData::SetBinCount(1 << binLog2_);
+    overlap_ = overlap;
+    if (source_ == nullptr || source_->data == nullptr) return;
+    const double hop = std::trunc(frameSize_ * (1.0 - overlap));
+    SetStep(hop >= 1.0 ? static_cast<int32_t>(hop) : 0);  // throws for hop < 1
+
+    const int32_t total = source_->length;
+    const int32_t first = std::min(rangeFirst_, total);
+    const int32_t count =
+        rangeCount_ < 0 ? total - first : std::min(rangeCount_, total - first);
+    if (frameSize_ < 1 || count < frameSize_) return;
+    const int32_t frames = (count - frameSize_) / hop_ + 1;
+
+    prepare();
+    const int32_t n = 1 << binLog2_;
+    float* rows = AllocateRows(frames, n);
+    const int16_t* samples = source_->data;
+    const int32_t stride = source_->width > 0 ? source_->width : 1;
+    for (int32_t f = 0; f < frames; ++f) {
+        const size_t start = static_cast<size_t>(first) + static_cast<size_t>(f) * hop_;
+        for (int32_t j = 0; j < frameSize_; ++j) {
+            frame_[j] = samples[(start + j) * stride] / 32767.0;
+            if (!window_.empty()) frame_[j] *= window_[j];
+        }
+        FrameEnvelope(frame_.data(), envelope_.data());
+        float* row = rows + static_cast<size_t>(f) * n;
+        for (int32_t b = 0; b < n; ++b) row[b] = static_cast<float>(envelope_[b]);
+    }
+}

@@ -1,0 +1,479 @@
+#include "analysis/RMSObj.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "dsp/SignalObj.h"
+
+namespace {
+
+// Compared in single precision, like the levels: a level of exactly 0.1 is
+// not sounding.
+constexpr float kSoundingLevel = 0.1f;
+
+// Converts a non-negative count computed in double to int32, saturating
+// instead of overflowing for absurd inputs.
+int32_t truncCount(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+        return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(v);
+}
+
+int32_t absSample(int16_t v) { return v < 0 ? -static_cast<int32_t>(v) : v; }
+
+}  // namespace
+
+RMSObj::RMSObj() {
+    frameSize_ = 5292;
+    overlap_ = 0.5;
+    width = 1;
+}
+
+RMSObj::~RMSObj() = default;
+
+void RMSObj::SetSignal(SignalObj* source) {
+    FrameData::SetSignal(source);
+    Clear();
+}
+
+void RMSObj::SetBand(int32_t type, double f1, double f2) {
+    bandType_ = type;
+    bandF1_ = f1;
+    bandF2_ = f2;
+}
+
+void RMSObj::SetEventSettings(double ratio, double floor, int32_t windowMs) {
+    eventRatio_ = ratio;
+    eventFloor_ = floor;
+    eventWindowMs_ = windowMs;
+}
+
+void RMSObj::SetEventLevels(double levelFactor, double minimumRise) {
+    eventLevelFactor_ = levelFactor;
+    eventMinimumRise_ = minimumRise;
+}
+
+void RMSObj::Clear() {
+    ClearRows();
+    width = 1;
+    smoothed_.clear();
+    smoothed_.shrink_to_fit();
+    events_.clear();
+    peak_ = 0.0f;
+}
+
+void RMSObj::ComputeFrames(double frameMs, int32_t window, double overlap) {
+    Clear();
+    window_ = window;
+    overlap_ = overlap;
+    if (source_ == nullptr || rate <= 0) return;
+
+    const int32_t frameLength = truncCount(rate * frameMs / 1000.0);
+    const int32_t hop = truncCount(frameLength * (1.0 - overlap));
+    frameSize_ = frameLength;
+    hop_ = hop;
+    hopMs_ = 1000.0 / rate * hop;
+    const int32_t samples = source_->length;
+    if (frameLength < 1 || hop < 1 || samples < frameLength) return;
+
+    const int32_t frames = (samples - frameLength) / hop + 1;
+    float* levels = AllocateRows(frames, 1);
+    smoothed_.assign(frames, 0.0f);
+
+    // Triangular weights rise over the first half of the frame and fall over
+    // the second; a frame too short to have halves is left unweighted.
+    std::vector<double> weight;
+    const int32_t half = frameLength / 2;
+    if (window == kTriangular && half > 0) {
+        weight.resize(frameLength);
+        for (int32_t j = 0; j < frameLength; ++j)
+            weight[j] = j <= half ? static_cast<double>(j) / half
+                                  : 1.0 - static_cast<double>(j - half) / half;
+    }
+
+    const int16_t* x = source_->data;
+    const int32_t stride = source_->width > 0 ? source_->width : 1;
+    peak_ = 0.0f;
+    for (int32_t f = 0; f < frames; ++f) {
+        const int16_t* s = x + static_cast<size_t>(f) * hop * stride;
+        double sum = 0.0;
+        if (weight.empty()) {
+            for (int32_t j = 0; j < frameLength; ++j) {
+                const double v = s[static_cast<size_t>(j) * stride];
+                sum += v * v;
+            }
+        } else {
+            for (int32_t j = 0; j < frameLength; ++j) {
+                const double v = s[static_cast<size_t>(j) * stride];
+                sum += weight[j] * v * v;
+            }
+        }
+        levels[f] = static_cast<float>(std::sqrt(sum / frameLength));
+        peak_ = std::max(peak_, levels[f]);
+    }
+    if (smoothing_) smooth();
+}
+
+// Follows fast changes quickly and steady stretches slowly: the coefficient
+// doubles (up to three times in a row) while the level keeps jumping and
+// halves back as it settles.
+void RMSObj::smooth() {
+    const int32_t frames = length;
+    if (frames == 0) return;
+    const double g0 = hopMs_ / 100.0 * 0.02;
+    double g = g0;
+    int32_t k = 0;
+    smoothed_[0] = data[0];
+    for (int32_t i = 1; i < frames; ++i) {
+        const double r = static_cast<double>(data[i]) / smoothed_[i - 1];
+        const bool change = r > 2.0 || r < 1.0 / 1.5;
+        if (change && k < 3) {
+            ++k;
+            g *= 2.0;
+        } else if (!change && k > 0) {
+            --k;
+            g = k == 0 ? g0 : g / 2.0;
+        }
+        g = std::min(g, 1.0);
+        smoothed_[i] = static_cast<float>(g * data[i] + (1.0 - g) * smoothed_[i - 1]);
+    }
+}
+
+double RMSObj::LevelAt(double t) const {
+    if (length == 0 || !(hopMs_ > 0.0) || !(t >= 0.0)) return 0.0;
+    const double i = std::trunc(t / hopMs_);
+    if (i >= length) return 0.0;
+    return data[static_cast<int32_t>(i)];
+}
+
+int32_t RMSObj::FirstSoundingFrame() const {
+    for (int32_t i = 0; i < length; ++i)
+        if (data[i] > kSoundingLevel) return i;
+    return -1;
+}
+
+int32_t RMSObj::LastSoundingFrame() const {
+    for (int32_t i = length - 1; i >= 0; --i)
+        if (data[i] > kSoundingLevel) return i;
+    return -1;
+}
+
+double RMSObj::FirstSoundingTime() const {
+    const int32_t i = FirstSoundingFrame();
+    return i < 0 ? 0.0 : i * hopMs_;
+}
+
+double RMSObj::LastSoundingTime() const {
+    const int32_t i = LastSoundingFrame();
+    return i < 0 ? 0.0 : i * hopMs_;
+}
+
+bool RMSObj::spanFrames(double startMs, double lengthMs, int32_t& first, int32_t& count) const {
+    if (!(hopMs_ > 0.0)) return false;
+    const double f = std::trunc(startMs / hopMs_);
+    const double c = std::trunc(lengthMs / hopMs_);
+    if (!(f >= 0.0) || !(c >= 1.0) || f + c > length) return false;
+    first = static_cast<int32_t>(f);
+    count = static_cast<int32_t>(c);
+    return true;
+}
+
+void RMSObj::Statistics(double startMs, double lengthMs) {
+    int32_t first = 0, count = 0;
+    if (!spanFrames(startMs, lengthMs, first, count)) return;
+
+    double sum = 0.0;
+    for (int32_t i = first; i < first + count; ++i) sum += data[i];
+    const double mean = sum / count;
+    double squares = 0.0;
+    for (int32_t i = first; i < first + count; ++i) {
+        const double d = data[i] - mean;
+        squares += d * d;
+    }
+    stats_.mean = static_cast<float>(mean);
+    // A one-frame span has no spread: the sample deviation is 0 / 0.
+    stats_.stdDev = static_cast<float>(std::sqrt(squares / (count - 1)));
+
+    const int16_t* x = source_->data;
+    const int32_t n = source_->length;
+    const int32_t stride = source_->width > 0 ? source_->width : 1;
+    double energy = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double v = x[static_cast<size_t>(i) * stride];
+        energy += v * v;
+    }
+    stats_.levelDb = static_cast<float>(20.0 * std::log10(std::sqrt(energy / (n - 1)) / 32767.0));
+
+    std::vector<float> sorted(data, data + length);
+    std::sort(sorted.begin(), sorted.end());
+    const int32_t m = static_cast<int32_t>(0.1 * length);
+    // With fewer than ten frames m is 0 and the upper index would be one
+    // past the end; the loudest frame stands in for it.
+    const int32_t upper = std::min(length - m, length - 1);
+    stats_.spread = static_cast<float>((sorted[upper] - sorted[m]) * 100.0 / peak_);
+    stats_.median = length % 2 == 1
+                        ? sorted[length / 2]
+                        : static_cast<float>((static_cast<double>(sorted[length / 2 - 1]) +
+                                              sorted[length / 2]) / 2.0);
+
+    const double duration = source_->GetDurationMs();
+    const size_t events = events_.size();
+    stats_.eventsPerPeriod =
+        (events < 2 || duration < 0.01) ? 0.0 : events / (duration / (10.0 * 1000.0));
+}
+
+double RMSObj::SpanMean(double startMs, double lengthMs) {
+    int32_t first = 0, count = 0;
+    if (spanFrames(startMs, lengthMs, first, count)) {
+        double sum = 0.0;
+        for (int32_t i = first; i < first + count; ++i) sum += data[i];
+        stats_.mean = static_cast<float>(sum / count);
+    }
+    return stats_.mean;
+}
+
+double RMSObj::MeanLevelDb(double startMs, double lengthMs) const {
+    int32_t first = 0, count = 0;
+    if (!spanFrames(startMs, lengthMs, first, count)) return 0.0;
+    const double silent = 20.0 * std::log10(1.0 / 32767.0);
+    double sum = 0.0;
+    for (int32_t i = first; i < first + count; ++i)
+        sum += data[i] > 0.0f ? 20.0 * std::log10(data[i] / 32767.0) : silent;
+    return sum / count;
+}
+
+int32_t RMSObj::FadeOutLength(int32_t minimum) const {
+    int32_t last = length - 1;
+    while (last >= 0 && !(data[last] > 0.5f)) --last;
+    if (last < 0) return 0;
+    int32_t counted = 0;
+    int32_t exceptions = 0;
+    for (int32_t i = last - 1; i >= 0; --i) {
+        if (data[i] > data[i + 1]) {
+            ++counted;
+        } else if (++exceptions == 2) {
+            break;
+        }
+    }
+    return counted > minimum ? counted : 0;
+}
+
+LevelChangeResult RMSObj::LevelChanges(int32_t window) const {
+    LevelChangeResult result;
+    const int32_t n = window;
+    if (length == 0 || n < 1) return result;
+    std::vector<double> d(length);
+    for (int32_t i = 0; i < length; ++i) d[i] = 20.0 * std::log10(data[i] + 1.0);
+    auto meanOf = [&](int32_t from) {
+        double s = 0.0;
+        for (int32_t j = from; j < from + n; ++j) s += d[j];
+        return s / n;
+    };
+
+    double floor = 20.0 * std::log10(32767.0);
+    int32_t p = FirstSoundingFrame();
+    if (p < 0) return result;
+    const int32_t end = length - (2 * n + 4);
+    while (p < end) {
+        const double a = meanOf(p);
+        int32_t q = -1;
+        for (int32_t j = p + n; j < p + n + 4; ++j) {
+            if (std::fabs(d[j] - a) > 2.0) {
+                q = j;
+                break;
+            }
+        }
+        if (q < 0) {
+            ++p;
+            continue;
+        }
+        const double b = meanOf(q);
+        floor = std::min(floor, std::min(a, b));
+        const double change = std::fabs(a - b);
+        if (change >= 2.0) {
+            ++result.count;
+            result.sum += change;
+            p = q;
+        } else {
+            ++p;
+        }
+    }
+    result.sum /= 128.0;
+    result.floor = result.count > 0 ? floor : 0.0;
+    return result;
+}
+
+double RMSObj::LevelQuery(double startMs, double lengthMs, double threshold, double factor,
+                          int32_t& shape, double& level) const {
+    const double step = hopMs_;
+    if (length == 0 || !(step > 0.0)) return -1.0;
+    double firstD = std::ceil(startMs / step);
+    double lastD = std::ceil((startMs + lengthMs) / step);
+    if (!(firstD >= 0.0)) firstD = 0.0;
+    if (!(lastD <= length)) lastD = length;
+    const int32_t first = static_cast<int32_t>(firstD);
+    const int32_t last = lastD > 0.0 ? static_cast<int32_t>(lastD) : 0;
+    if (first >= last) return -1.0;
+
+    int32_t k = first;
+    double best = -1.0;
+    for (int32_t i = first; i < last; ++i) {
+        if (data[i] > best) {
+            best = data[i];
+            k = i;
+        }
+    }
+    const double limit = threshold < 0.0 ? factor * smoothed_[k] : threshold;
+
+    const double prev = k > 0 ? data[k - 1] : 0.0;
+    const double next = k + 1 < length ? data[k + 1] : 0.0;
+    const double cur = data[k];
+    shape = (prev > cur && cur > next) ? 0 : (prev < cur && cur < next) ? 2 : 1;
+
+    // The loudest frame sits at an edge of the span and the curve still rises
+    // beyond it: the level at the edge itself is the better answer.
+    if (k == first && k >= 1 && data[k - 1] > data[k]) {
+        const double l = data[k - 1] + (static_cast<double>(data[k]) - data[k - 1]) *
+                                           (startMs - (k - 1) * step) / step;
+        if (l > limit) {
+            level = l;
+            return startMs;
+        }
+    }
+    if (k == last - 1 && k + 1 < length && data[k + 1] > data[k]) {
+        const double l = data[k] + (static_cast<double>(data[k + 1]) - data[k]) *
+                                       (startMs + lengthMs - k * step) / step;
+        if (l > limit) {
+            level = l;
+            return startMs + lengthMs;
+        }
+    }
+    level = best;
+    return best > limit ? k * step : -1.0;
+}
+
+int32_t RMSObj::LevelPeakCount(double k) const {
+    int32_t count = 0;
+    for (int32_t i = 1; i + 1 < length; ++i)
+        if (data[i] > data[i - 1] && data[i] > data[i + 1] && data[i] > k * smoothed_[i]) ++count;
+    return count;
+}
+
+void RMSObj::DetectEvents() {
+    events_.clear();
+    if (source_ == nullptr || source_->data == nullptr || rate <= 0) return;
+    const int32_t n = source_->length;
+    if (source_->width > 1) {
+        // The detector reads one channel; the analysis only frames mono signals.
+        std::vector<int16_t> mono(n);
+        for (int32_t i = 0; i < n; ++i)
+            mono[i] = source_->data[static_cast<size_t>(i) * source_->width];
+        if (bandType_ == 2 || bandType_ == 3) detectHalfWaveEvents(mono.data(), n);
+        else detectCrossingEvents(mono.data(), n);
+        return;
+    }
+    if (bandType_ == 2 || bandType_ == 3) detectHalfWaveEvents(source_->data, n);
+    else detectCrossingEvents(source_->data, n);
+}
+
+// Whole or low-passed signal: at each zero crossing far enough from the last,
+// an event where the energy of the next window jumps against the previous one.
+void RMSObj::detectCrossingEvents(const int16_t* x, int32_t n) {
+    const double u = 1000.0 / rate;
+    const int32_t w = truncCount(eventWindowMs_ / u);
+    const int32_t gap = truncCount(1.4 / u);
+    double peakMax = 0.0;
+    int32_t z = 0;
+    bool prevPositive = true;
+    for (int32_t i = w; i < n; ++i) {
+        const bool crossing = (x[i] < 0 && prevPositive) || (x[i] > 0 && !prevPositive);
+        prevPositive = x[i] > 0;
+        if (!crossing) continue;
+        if (i - z <= gap) {
+            z = i;
+            continue;
+        }
+        const int32_t aEnd = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(z) + w, n));
+        double a = 0.0;
+        int32_t peak = -1;
+        int32_t k = z;
+        for (int32_t j = z; j < aEnd; ++j) {
+            const int32_t v = absSample(x[j]);
+            a += v;
+            if (v > peak) {
+                peak = v;
+                k = j;
+            }
+        }
+        peakMax = std::max<double>(peakMax, peak);
+        double b = 0.0;
+        for (int32_t j = std::max(0, z - w); j < z; ++j) b += absSample(x[j]);
+        if (b == 0.0) b = 32000.0;
+        if (a / b > eventRatio_) events_.push_back({k * u, static_cast<double>(peak)});
+        z = i;
+    }
+    pruneEvents(eventFloor_ * peakMax, 65.0);
+}
+
+// Band-passed signal: runs of positive half-waves whose peaks keep rising;
+// a run that rose steeply and ends well above the local level is an event.
+void RMSObj::detectHalfWaveEvents(const int16_t* x, int32_t n) {
+    const double u = 1000.0 / rate;
+    const double spanMs = 3.0 * frameSize_ * 1000.0 / rate;
+    bool inWave = false;
+    int32_t wavePeak = 0;
+    int32_t waveIndex = 0;
+    int32_t previousPeak = 0;
+    int32_t runPeak = 0;
+    int32_t runIndex = 0;
+    int32_t rise = 0;
+    int16_t previous = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const int16_t v = x[i];
+        if (!inWave) {
+            if (v >= 1 && previous <= 0) {
+                inWave = true;
+                wavePeak = v;
+                waveIndex = i;
+            }
+        } else if (v < 0 && previous > 0) {
+            inWave = false;
+            const int32_t diff = wavePeak - previousPeak;
+            if (diff >= 0) {
+                if (wavePeak > runPeak) {
+                    runPeak = wavePeak;
+                    runIndex = waveIndex;
+                }
+                rise = std::max(rise, diff);
+            } else {
+                const double mean = SpanMean(runIndex * u, spanMs);
+                if (rise > eventMinimumRise_ && runPeak > eventLevelFactor_ * mean)
+                    events_.push_back({runIndex * u, static_cast<double>(runPeak)});
+                runPeak = 0;
+                rise = 0;
+            }
+            previousPeak = wavePeak;
+        } else if (v > wavePeak) {
+            wavePeak = v;
+            waveIndex = i;
+        }
+        previous = v;
+    }
+    pruneEvents(1.0 * 2000.0, 160.0);
+}
+
+void RMSObj::pruneEvents(double strengthFloor, double spacingMs) {
+    std::vector<LevelEvent> kept;
+    kept.reserve(events_.size());
+    double lastTime = 0.0;
+    for (const LevelEvent& e : events_) {
+        if (e.strength < strengthFloor) continue;
+        if (lastTime > 0.0 && e.timeMs < lastTime + spacingMs) continue;
+        kept.push_back(e);
+        lastTime = e.timeMs;
+    }
+    events_ = std::move(kept);
+}

@@ -1,0 +1,200 @@
+#include "analysis/LPCObj.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "dsp/QuorbixError.h"
+#include "dsp/SignalObj.h"
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+// Noise through two narrow resonators (poles of radius 0.998 at f1 and f2)
+// in parallel, over a little white noise: a signal whose spectral envelope
+// peaks at exactly those frequencies.
+std::vector<int16_t> resonant(int32_t rate, int32_t n, double f1, double f2, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    const double r = 0.998;
+    const double c1 = 2.0 * r * std::cos(2.0 * kPi * f1 / rate);
+    const double c2 = 2.0 * r * std::cos(2.0 * kPi * f2 / rate);
+    double a1 = 0, a2 = 0, b1 = 0, b2 = 0;
+    std::vector<double> y(n);
+    double peak = 0.0;
+    for (int32_t i = 0; i < n; ++i) {
+        const double e = u(gen);
+        const double a = e + c1 * a1 - r * r * a2;
+        a2 = a1;
+        a1 = a;
+        const double b = e + c2 * b1 - r * r * b2;
+        b2 = b1;
+        b1 = b;
+        y[i] = a + b + 0.5 * u(gen);
+        peak = std::max(peak, std::fabs(y[i]));
+    }
+    std::vector<int16_t> x(n);
+    for (int32_t i = 0; i < n; ++i) x[i] = static_cast<int16_t>(std::lround(y[i] / peak * 30000.0));
+    return x;
+}
+
+std::unique_ptr<SignalObj> monoSignal(const std::vector<int16_t>& x, int32_t rate) {
+    auto s = std::make_unique<SignalObj>();
+    s->CreateBuffer(static_cast<int32_t>(x.size()), rate, false);
+    std::copy(x.begin(), x.end(), s->data);
+    return s;
+}
+
+// The envelope by the direct sums: autocorrelation lag by lag, and the
+// prediction filter evaluated from cosine and sine tables of 2N entries.
+std::vector<double> directEnvelope(const double* x, int32_t l, int32_t p, int32_t n) {
+    std::vector<double> r(p + 1, 0.0);
+    for (int32_t m = 0; m <= p; ++m)
+        for (int32_t j = 0; j + m < l; ++j) r[m] += x[j] * x[j + m];
+    std::vector<double> a(p, 0.0);
+    if (r[0] != 0.0) LPCObj::LevinsonDurbin(r.data(), p, a.data());
+    std::vector<double> cosTable(2 * n), sinTable(2 * n);
+    for (int32_t k = 0; k < 2 * n; ++k) {
+        cosTable[k] = std::cos(kPi * k / n);
+        sinTable[k] = std::sin(kPi * k / n);
+    }
+    std::vector<double> env(n);
+    for (int32_t b = 0; b < n; ++b) {
+        double re = 1.0, im = 0.0;
+        for (int32_t m = 1; m <= p; ++m) {
+            const int64_t k = (static_cast<int64_t>(b) * m) % (2 * n);
+            re -= a[m - 1] * cosTable[k];
+            im += a[m - 1] * sinTable[k];
+        }
+        env[b] = 1.0 / std::sqrt(re * re + im * im) / n;
+    }
+    return env;
+}
+
+// Bins of the local maxima of a row, loudest first.
+std::vector<int32_t> peaksOf(const float* row, int32_t n) {
+    std::vector<int32_t> peaks;
+    for (int32_t b = 1; b + 1 < n; ++b)
+        if (row[b] > row[b - 1] && row[b] >= row[b + 1]) peaks.push_back(b);
+    std::sort(peaks.begin(), peaks.end(), [row](int32_t i, int32_t j) { return row[i] > row[j]; });
+    return peaks;
+}
+
+}  // namespace
+
+TEST(LPCObj, LevinsonDurbinSolvesYuleWalker) {
+    // x[n] = 0.9 x[n-1] - 0.2 x[n-2] has r1 = 0.9 / 1.2 and r2 = 0.9 r1 - 0.2;
+    // a third coefficient finds nothing more to predict.
+    const double r1 = 0.9 / 1.2;
+    const double r[] = {1.0, r1, 0.9 * r1 - 0.2, 0.9 * (0.9 * r1 - 0.2) - 0.2 * r1};
+    double a[3];
+    LPCObj::LevinsonDurbin(r, 3, a);
+    EXPECT_NEAR(a[0], 0.9, 1e-12);
+    EXPECT_NEAR(a[1], -0.2, 1e-12);
+    EXPECT_NEAR(a[2], 0.0, 1e-12);
+}
+
+TEST(LPCObj, TransformsAgreeWithDirectSums) {
+    struct Case {
+        const char* what;
+        int32_t frame, order, bins;
+    };
+    const Case cases[] = {{"analysis sizes", 4096, 100, 512},
+                          {"note-step sizes", 4096, 340, 2048},
+                          {"order past 2N folds", 256, 40, 16},
+                          {"short frame", 64, 100, 64}};
+    const auto x16 = resonant(22050, 4096, 700.0, 3100.0, 7);
+    std::mt19937 gen(3);
+    std::uniform_real_distribution<double> u(-0.3, 0.3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LPCObj lpc;
+        lpc.SetOrder(c.order);
+        lpc.SetFrameLength(c.frame);
+        lpc.SetBinCount(c.bins);
+        // Three frames: resonant noise, a tone with some noise, a frame that
+        // is silent in its second half.
+        std::vector<std::vector<double>> frames(3, std::vector<double>(c.frame));
+        for (int32_t j = 0; j < c.frame; ++j) {
+            frames[0][j] = x16[j] / 32767.0;
+            frames[1][j] = 0.5 * std::sin(2.0 * kPi * 440.0 * j / 22050.0) + u(gen) * 0.1;
+            frames[2][j] = j < c.frame / 2 ? u(gen) : 0.0;
+        }
+        std::vector<double> fast(c.bins);
+        for (size_t f = 0; f < frames.size(); ++f) {
+            SCOPED_TRACE(f);
+            lpc.FrameEnvelope(frames[f].data(), fast.data());
+            const auto direct = directEnvelope(frames[f].data(), c.frame, c.order, c.bins);
+            double worst = 0.0;
+            for (int32_t b = 0; b < c.bins; ++b)
+                worst = std::max(worst, std::fabs(fast[b] - direct[b]) / direct[b]);
+            EXPECT_LT(worst, 1e-9);
+        }
+    }
+}
+
+TEST(LPCObj, EnvelopePeaksAtTheResonances) {
+    const int32_t rate = 22050;
+    auto s = monoSignal(resonant(rate, 4096 * 4, 800.0, 2500.0, 11), rate);
+    LPCObj lpc;
+    lpc.SetSignal(s.get());
+    lpc.SetOrder(100);
+    lpc.SetFrameLength(4096);
+    lpc.SetBinCount(512);
+    lpc.Compute(0.0);
+    ASSERT_EQ(lpc.FrameCount(), 4);
+    ASSERT_EQ(lpc.BinCount(), 512);
+    const double spacing = lpc.BinSpacing();
+    EXPECT_NEAR(spacing, 22050.0 / 1024.0, 1e-12);
+    for (int32_t f = 0; f < lpc.FrameCount(); ++f) {
+        SCOPED_TRACE(f);
+        const auto peaks = peaksOf(lpc.Frame(f), 512);
+        ASSERT_GE(peaks.size(), 2u);
+        std::vector<double> top = {peaks[0] * spacing, peaks[1] * spacing};
+        std::sort(top.begin(), top.end());
+        EXPECT_NEAR(top[0], 800.0, 2.0 * spacing);
+        EXPECT_NEAR(top[1], 2500.0, 2.0 * spacing);
+    }
+}
+
+TEST(LPCObj, FramesRangeAndSilence) {
+    auto s = monoSignal(std::vector<int16_t>(10000, 0), 22050);
+    LPCObj lpc;
+    lpc.SetSignal(s.get());
+    lpc.SetFrameLength(1000);
+    lpc.SetOrder(20);
+    lpc.SetBinCount(64);
+    lpc.Compute(0.5);
+    EXPECT_EQ(lpc.Hop(), 500);
+    EXPECT_EQ(lpc.FrameCount(), 19);
+    // A silent frame predicts nothing: |A| = 1 in every bin.
+    for (int32_t b = 0; b < 64; ++b) EXPECT_EQ(lpc.Frame(0)[b], 1.0f / 64.0f);
+    lpc.SetRange(2500, 3000);
+    lpc.Compute(0.0);
+    EXPECT_EQ(lpc.FrameCount(), 3);
+    lpc.SetRange(9500, 5000);  // cut at the signal's end, shorter than a frame
+    lpc.Compute(0.0);
+    EXPECT_EQ(lpc.FrameCount(), 0);
+}
+
+TEST(LPCObj, BinCountMustBeAPowerOfTwo) {
+    LPCObj lpc;
+    EXPECT_EQ(lpc.BinLog2(), 9);
+    for (int32_t bad : {0, -4, 3, 500, 1023}) {
+        SCOPED_TRACE(bad);
+        try {
+            lpc.SetBinCount(bad);
+            ADD_FAILURE() << "accepted";
+        } catch (const QuorbixError& e) {
+            EXPECT_EQ(e.message(), "LPC FrameSize must be power of 2");
+        }
+    }
+    lpc.SetBinCount(2048);
+    EXPECT_EQ(lpc.BinLog2(), 11);
+    EXPECT_EQ(lpc.BinCount(), 2048);
+}

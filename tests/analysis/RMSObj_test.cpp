@@ -1,0 +1,202 @@
+#include "analysis/RMSObj.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "dsp/SignalObj.h"
+
+namespace {
+
+std::unique_ptr<SignalObj> monoSignal(const std::vector<int16_t>& x, int32_t rate) {
+    auto s = std::make_unique<SignalObj>();
+    s->CreateBuffer(static_cast<int32_t>(x.size()), rate, false);
+    std::copy(x.begin(), x.end(), s->data);
+    return s;
+}
+
+// Frames of 60 samples at 1000 Hz (60 ms) that are square waves of the given
+// amplitudes, so each frame's RMS level is exactly its amplitude.
+std::unique_ptr<RMSObj> framed(const std::vector<int>& amplitudes, std::unique_ptr<SignalObj>& s) {
+    std::vector<int16_t> x;
+    for (int a : amplitudes)
+        for (int j = 0; j < 60; ++j) x.push_back(static_cast<int16_t>(j % 2 ? -a : a));
+    s = monoSignal(x, 1000);
+    auto rms = std::make_unique<RMSObj>();
+    rms->SetSignal(s.get());
+    rms->ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
+    return rms;
+}
+
+void addBurst(std::vector<int16_t>& x, int32_t start, int32_t count, double hz, double amplitude,
+              double decaySamples, int32_t rate) {
+    for (int32_t i = 0; i < count; ++i)
+        x[start + i] = static_cast<int16_t>(std::lround(
+            amplitude * std::exp(-i / decaySamples) * std::sin(2.0 * M_PI * hz * i / rate)));
+}
+
+}  // namespace
+
+TEST(RMSObj, LevelsSoundingSpanAndStatistics) {
+    std::unique_ptr<SignalObj> s;
+    auto rms = framed({0, 200, 400, 600, 800, 1000, 900, 700, 500, 300, 100}, s);
+    ASSERT_EQ(rms->FrameCount(), 11);
+    EXPECT_NEAR(rms->FrameStep(), 60.0, 1e-9);
+    EXPECT_FLOAT_EQ(rms->PeakLevel(), 1000.0f);
+    const double first = rms->FirstSoundingTime(), last = rms->LastSoundingTime();
+    EXPECT_NEAR(first, 60.0, 1e-9);
+    EXPECT_NEAR(last, 600.0, 1e-9);
+
+    // Frames 1 .. 9 for mean and deviation; median and spread over all 11.
+    rms->Statistics(first, last - first);
+    const RMSStatistics& st = rms->Stats();
+    EXPECT_NEAR(st.mean, 600.0, 1e-3);
+    EXPECT_NEAR(st.stdDev, std::sqrt(600000.0 / 8.0), 1e-2);
+    EXPECT_FLOAT_EQ(st.median, 500.0f);
+    EXPECT_NEAR(st.spread, 90.0, 1e-4);  // (1000 - 100) x 100 / 1000, m = 1
+    EXPECT_NEAR(st.levelDb, 20.0 * std::log10(std::sqrt(60.0 * 3850000.0 / 659.0) / 32767.0), 1e-4);
+    rms->Statistics(300.0, 600.0);  // past the last frame: nothing changes
+    EXPECT_NEAR(rms->Stats().mean, 600.0, 1e-3);
+
+    // A level of exactly 0.1 (6 unit samples in 600) does not sound; 7 do.
+    std::vector<int16_t> x(2400, 0);
+    std::fill(x.begin() + 600, x.begin() + 606, int16_t{1});
+    std::fill(x.begin() + 1200, x.begin() + 1207, int16_t{1});
+    auto quiet = monoSignal(x, 10000);
+    rms->SetSignal(quiet.get());
+    rms->ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
+    EXPECT_FLOAT_EQ(rms->Level(1), 0.1f);
+    EXPECT_EQ(rms->FirstSoundingFrame(), 2);
+    EXPECT_EQ(rms->LastSoundingFrame(), 2);
+
+    // Triangular weights carry half the energy: level a / sqrt(2).
+    rms->SetSignal(s.get());
+    rms->ComputeFrames(30.0, RMSObj::kTriangular, 0.5);
+    EXPECT_EQ(rms->Hop(), 15);
+    EXPECT_NEAR(rms->Level(12), 600.0 / std::sqrt(2.0), 1e-3);  // inside the 600 frame
+}
+
+TEST(RMSObj, SmoothingAndLevelPeaks) {
+    std::unique_ptr<SignalObj> s;
+    auto rms = framed({100, 100, 1000, 1000, 1000, 1000}, s);
+    // g0 = 60 / 100 x 0.02 = 0.012, doubling on each of three jumps, then held.
+    const double expected[] = {100.0, 100.0, 121.6, 163.7632, 244.0419328, 316.6139072512};
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(rms->Smoothed(i), expected[i], 1e-3) << i;
+
+    rms = framed({100, 500, 100, 100, 600, 100, 110, 100}, s);
+    EXPECT_EQ(rms->LevelPeakCount(0.0), 3);  // 500, 600 and 110 are local maxima
+    EXPECT_EQ(rms->LevelPeakCount(1.5), 2);  // 110 is not 1.5 x its smoothed level
+}
+
+TEST(RMSObj, FadeOutAllowsOneException) {
+    std::unique_ptr<SignalObj> s;
+    // The tail below 0.5 is skipped (one unit sample in 60 gives 0.129).
+    auto rms = framed({1000, 1000, 1000, 900, 950, 800, 700, 600, 500, 400, 0}, s);
+    s->data[600] = 1;
+    rms->ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
+    // 500 .. 950 and the 1000 before 900 fall; 900 < 950 is the exception,
+    // the equal 1000s the second.
+    EXPECT_EQ(rms->FadeOutLength(4), 6);
+    EXPECT_EQ(rms->FadeOutLength(6), 0);
+}
+
+TEST(RMSObj, LevelChangesOfTwoDecibelsOrMore) {
+    std::unique_ptr<SignalObj> s;
+    // Stairs 1.5 dB apart, twelve frames each: never counted, floor 0.
+    std::vector<int> stairs;
+    for (int step = 0; step < 3; ++step) stairs.resize(12 * (step + 1), static_cast<int>(1000.0 * std::pow(10.0, 1.5 * step / 20.0)));
+    LevelChangeResult r = framed(stairs, s)->LevelChanges(8);
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(r.sum, 0.0);
+    EXPECT_EQ(r.floor, 0.0);
+
+    // One loud frame differs, but the window after it is not 2 dB louder.
+    std::vector<int> spike(40, 1000);
+    spike[20] = 2000;
+    EXPECT_EQ(framed(spike, s)->LevelChanges(8).count, 0);
+
+    // A 6 dB step counts once, its floor the quieter side.
+    std::vector<int> step(20, 1000);
+    step.resize(40, 2000);
+    r = framed(step, s)->LevelChanges(8);
+    EXPECT_EQ(r.count, 1);
+    EXPECT_NEAR(r.sum, 20.0 * std::log10(2001.0 / 1001.0) / 128.0, 1e-9);
+    EXPECT_NEAR(r.floor, 20.0 * std::log10(1001.0), 1e-9);
+}
+
+TEST(RMSObj, LevelQueryShapesAndEdges) {
+    std::unique_ptr<SignalObj> s;
+    auto rms = framed({100, 200, 300, 250, 150}, s);
+    int32_t shape = -7;
+    double level = -7.0;
+    EXPECT_NEAR(rms->LevelQuery(60.0, 180.0, 250.0, 0.0, shape, level), 120.0, 1e-9);
+    EXPECT_EQ(shape, 1);
+    EXPECT_EQ(level, 300.0);
+    EXPECT_EQ(rms->LevelQuery(60.0, 180.0, 300.0, 0.0, shape, level), -1.0);  // must exceed
+    // Frame 1 alone, still rising: interpolated at the span's end.
+    EXPECT_NEAR(rms->LevelQuery(30.0, 40.0, 210.0, 0.0, shape, level), 70.0, 1e-9);
+    EXPECT_EQ(shape, 2);
+    EXPECT_NEAR(level, 200.0 + 100.0 * 10.0 / 60.0, 1e-9);
+    // Frame 3 alone, falling from before the span: interpolated at its start.
+    EXPECT_NEAR(rms->LevelQuery(170.0, 60.0, 255.0, 0.0, shape, level), 170.0, 1e-9);
+    EXPECT_EQ(shape, 0);
+    EXPECT_NEAR(level, 300.0 - 50.0 * 50.0 / 60.0, 1e-9);
+    // A negative threshold compares with factor x the smoothed level.
+    EXPECT_NEAR(rms->LevelQuery(0.0, 300.0, -1.0, 1.0, shape, level), 120.0, 1e-9);
+    EXPECT_EQ(rms->LevelQuery(0.0, 300.0, -1.0, 100.0, shape, level), -1.0);
+    // An empty span leaves shape and level alone.
+    shape = -7;
+    EXPECT_EQ(rms->LevelQuery(30.0, 30.0, 0.0, 0.0, shape, level), -1.0);
+    EXPECT_EQ(shape, -7);
+}
+
+TEST(RMSObj, EventsAtBurstOnsets) {
+    const int32_t rate = 22050;
+    std::vector<int16_t> x(rate * 3, 0);
+    addBurst(x, rate / 2, rate / 2, 100.0, 10000.0, 1e9, rate);
+    auto one = monoSignal(x, rate);
+    RMSObj rms;
+    rms.SetSignal(one.get());
+    rms.ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
+    rms.DetectEvents();
+    ASSERT_EQ(rms.Events().size(), 1u);
+    EXPECT_NEAR(rms.Events()[0].timeMs, 502.5, 0.1);  // the window's peak, 1/4 period in
+    EXPECT_NEAR(rms.Events()[0].strength, 10000.0, 1.0);
+    rms.Statistics(0.0, 2000.0);
+    EXPECT_EQ(rms.Stats().eventsPerPeriod, 0.0);  // fewer than two events
+
+    addBurst(x, 2 * rate, rate / 2, 100.0, 10000.0, 1e9, rate);
+    auto two = monoSignal(x, rate);
+    rms.SetSignal(two.get());
+    rms.ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
+    rms.DetectEvents();
+    ASSERT_EQ(rms.Events().size(), 2u);
+    rms.Statistics(0.0, 2000.0);
+    EXPECT_NEAR(rms.Stats().eventsPerPeriod, 2.0 / 0.3, 1e-9);  // 2 events in 3 s
+
+    // An onset 40 ms after a kept one is dropped: events keep 65 ms apart.
+    std::vector<int16_t> close(rate, 0);
+    addBurst(close, rate / 2, rate / 100, 100.0, 10000.0, 1e9, rate);
+    addBurst(close, rate / 2 + rate / 25, rate / 10, 100.0, 10000.0, 1e9, rate);
+    auto pair = monoSignal(close, rate);
+    rms.SetSignal(pair.get());
+    rms.DetectEvents();
+    EXPECT_EQ(rms.Events().size(), 1u);
+
+    // Band-passed: decaying 2 kHz bursts every 500 ms rise steeply above the
+    // local level; with a minimum rise beyond reach they are no events.
+    std::vector<int16_t> y(rate * 3, 0);
+    for (int b = 0; b < 5; ++b) addBurst(y, rate / 4 + b * rate / 2, rate / 10, 2000.0, 20000.0, 0.01 * rate, rate);
+    auto band = monoSignal(y, rate);
+    rms.SetSignal(band.get());
+    rms.SetBand(RMSObj::kBandPass, 2000.0, 600.0);
+    rms.ComputeFrames(120.0, RMSObj::kRectangular, 0.5);
+    rms.DetectEvents();
+    ASSERT_EQ(rms.Events().size(), 5u);
+    for (int b = 0; b < 5; ++b) EXPECT_NEAR(rms.Events()[b].timeMs, 250.0 + 500.0 * b, 0.5) << b;
+    rms.SetEventLevels(6.0, 30000.0);
+    rms.DetectEvents();
+    EXPECT_TRUE(rms.Events().empty());
+}
