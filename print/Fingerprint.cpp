@@ -1,8 +1,136 @@
 #include "print/Fingerprint.h"
 
-// The fingerprint is not written yet: every request fails as undecodable.
-int generatePrint(const char*, double*& fpMatrix, int32_t*& fpCounts) {
-    fpMatrix = nullptr;
-    fpCounts = nullptr;
-    return 1001;
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "analysis/SongObj.h"
+#include "audio/FileFormat.h"
+#include "dsp/FFTObj.h"
+#include "dsp/FrameTracker.h"
+#include "print/JamaSVD.h"
+
+namespace {
+
+constexpr double kLoadLimitMs = 135000.0;
+constexpr int32_t kPrintRate = 44100;
+constexpr double kSilenceThreshold = 50.0;
+constexpr int32_t kFrameSize = 8192;
+constexpr int32_t kBands = 40;
+constexpr int32_t kVectors = 7;
+constexpr int32_t kMinFrames = 40;
+constexpr int32_t kNotes = 4;
+constexpr int32_t kSemitones = 128;
+
+constexpr int kStatusOk = 0;
+constexpr int kStatusTooShort = 10;
+constexpr int kStatusUndecodable = 1001;
+
+struct NoteBin {
+    double durationSum = 0.0;
+    int32_t count = 0;
+    double amplitudeSum = 0.0;
+};
+
+}  // namespace
+
+int generatePrint(const char* path, double*& fpMatrix, int32_t*& fpCounts) {
+    if (path == nullptr) return kStatusUndecodable;
+    const Quavertone::FileFormat* format = findFormat(path, std::strlen(path));
+    if (format == nullptr) return kStatusUndecodable;
+    auto song = std::make_unique<SongObj>(path);
+    if (!format->load(*song, path, kLoadLimitMs)) return kStatusUndecodable;
+    return computePrint(*song, fpMatrix, fpCounts);
+}
+
+int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
+    song.analysisRate = kPrintRate;
+    if (song.width == 2) {
+        song.MeasureStereo();
+        song.PrepareStereo(kPrintRate, kSilenceThreshold);
+    } else {
+        song.PrepareMono(kPrintRate, kSilenceThreshold);
+    }
+
+    // Long songs: the two minutes after the first ten seconds, which skips
+    // intros and fade-outs and makes the print independent of song length.
+    SignalObj* stretch = &song;
+    if (song.GetDurationMs() > 130000.0) stretch = song.CreateExcerpt(10000.0, 120000.0);
+
+    FFTObj spectrum;
+    spectrum.SetSignal(stretch);
+    spectrum.SetFrameSize(kFrameSize);
+    spectrum.SetWindow(FrameData::kHammingWindow);
+    spectrum.Compute(0.0);
+    spectrum.ReSample(kBands, true);
+    const int32_t frames = spectrum.FrameCount();
+    if (frames < kMinFrames) return kStatusTooShort;
+
+    TNT::Array2D<float> bandMatrix(frames, kBands);
+    for (int32_t i = 0; i < frames; ++i) {
+        const float* row = spectrum.Frame(i);
+        for (int32_t j = 0; j < kBands; ++j) bandMatrix[i][j] = row[j];
+    }
+    // The signs of V are part of the print, so this must be exactly this
+    // algorithm (Golub-Kahan-Reinsch as in LINPACK dsvdc), in single precision.
+    JAMA::SVD<float> svd(bandMatrix);
+    TNT::Array2D<float> v;
+    svd.getV(v);
+
+    std::unique_ptr<double[]> matrix(new double[kVectors * kBands]);
+    for (int32_t r = 0; r < kVectors; ++r)
+        for (int32_t j = 0; j < kBands; ++j) matrix[kBands * r + j] = static_cast<double>(v[j][r]);
+
+    int32_t* counts = nullptr;
+    computeDominantNotes(*stretch, counts);
+    fpMatrix = matrix.release();
+    fpCounts = counts;
+    return kStatusOk;
+}
+
+void computeDominantNotes(SignalObj& signal, int32_t*& fpCounts) {
+    SignalObj* excerpt = &signal;
+    if (signal.GetDurationMs() > 40000.0) excerpt = signal.CreateExcerpt(0.0, 30000.0);
+
+    FFTObj spectrum;
+    spectrum.SetSignal(excerpt);
+    spectrum.SetFrameSize(kFrameSize);
+    spectrum.SetWindow(FrameData::kHammingWindow);
+    spectrum.Compute(0.8);
+    FrameTracker* tracker = spectrum.Track(0.005f, 0.03f, 0.1, 200.0);
+
+    std::array<NoteBin, kSemitones> histogram{};
+    for (PeakFrame* f = tracker->FirstFrame(); f != nullptr; f = f->next) {
+        for (TrackPeak* p = f->firstPeak; p != nullptr; p = p->nextInFrame) {
+            if (!p->IsTrackStart()) continue;
+            const double frequency = p->meanFrequency;
+            if (!(frequency > 50.0 && frequency < 1500.0)) continue;
+            const int32_t note = FFTObj::FrequencyToSemitone(frequency);
+            if (note < 0 || note >= kSemitones) continue;
+            histogram[note].durationSum += p->Duration();
+            histogram[note].count += 1;
+            histogram[note].amplitudeSum += p->meanMagnitude;
+        }
+    }
+
+    // The four best scores; on equal scores the earlier (lower) note stays ahead.
+    std::array<double, kNotes> bestScore{};
+    std::array<int32_t, kNotes> bestNote{};
+    for (int32_t note = 0; note < kSemitones; ++note) {
+        if (histogram[note].count == 0) continue;
+        const double score = histogram[note].amplitudeSum + histogram[note].durationSum / 10000.0;
+        for (int32_t slot = 0; slot < kNotes; ++slot) {
+            if (score > bestScore[slot]) {
+                for (int32_t k = kNotes - 1; k > slot; --k) {
+                    bestScore[k] = bestScore[k - 1];
+                    bestNote[k] = bestNote[k - 1];
+                }
+                bestScore[slot] = score;
+                bestNote[slot] = note;
+                break;
+            }
+        }
+    }
+    fpCounts = new int32_t[kNotes];
+    for (int32_t k = 0; k < kNotes; ++k) fpCounts[k] = bestNote[k];
 }
