@@ -1,5 +1,7 @@
 #include "audio/FLACFile.h"
 
+#include <algorithm>
+
 #include <FLAC/metadata.h>
 #include <FLAC/stream_decoder.h>
 
@@ -29,6 +31,7 @@ struct WriteContext {
     int32_t written = 0;
     int32_t capacity = 0;
     int16_t* dest = nullptr;
+    bool stopWhenFull = false;  // a prefix read ends the decoding once it has its values
 };
 
 // Samples of any width are delivered as their low 16 bits, not rescaled.
@@ -63,7 +66,8 @@ FLAC__StreamDecoderWriteStatus writeFrame(const FLAC__StreamDecoder*, const FLAC
             for (uint32_t c = 0; c < channels && ctx.written < ctx.capacity; ++c)
                 ctx.dest[ctx.written++] = low16(buffer[c][i]);
     }
-    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    return ctx.stopWhenFull && ctx.written >= ctx.capacity ? FLAC__STREAM_DECODER_WRITE_STATUS_ABORT
+                                                           : FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 
 void ignoreMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata*, void*) noexcept {}
@@ -115,9 +119,15 @@ bool FLACFile::open(const char* path) {
     return true;
 }
 
-bool FLACFile::readAll(int16_t* dest) {
+bool FLACFile::readAll(int16_t* dest) { return decode(dest, sampleCount_, false); }
+
+bool FLACFile::readPrefix(int16_t* dest, int32_t count) {
+    return decode(dest, std::max(0, std::min(count, sampleCount_)), true);
+}
+
+bool FLACFile::decode(int16_t* dest, int32_t capacity, bool stopWhenFull) {
     if (!decoder_) return true;
-    decoder_->context = WriteContext{0, sampleCount_, dest};
+    decoder_->context = WriteContext{0, capacity, dest, stopWhenFull};
     FLAC__StreamDecoder* d = decoder_->decoder.get();
     if (FLAC__stream_decoder_init_file(d, path_.c_str(), writeFrame, ignoreMetadata, ignoreError,
                                        &decoder_->context) == FLAC__STREAM_DECODER_INIT_STATUS_OK)

@@ -21,6 +21,8 @@ public:
     // Writes at most sampleCount() values; decoder errors are ignored and a
     // file that ends early leaves the rest of dest as it was. Always true.
     bool readAll(int16_t* dest) override;
+    bool canReadPrefix() const override { return true; }
+    bool readPrefix(int16_t* dest, int32_t count) override;
     void close() override;
     int32_t sampleCount() const override { return sampleCount_; }
     int32_t sampleRate() const override { return sampleRate_; }
@@ -29,6 +31,8 @@ public:
     int32_t channels() const { return channels_; }
 
 private:
+    bool decode(int16_t* dest, int32_t capacity, bool stopWhenFull);
+
     struct Decoder;  // the library's decoder and its write context
     std::unique_ptr<Decoder> decoder_;
     std::string path_;  // the decoder is bound to the file when decoding starts

@@ -70,7 +70,17 @@ bool OggFile::open(const char* path) {
 }
 
 bool OggFile::readAll(int16_t* dest) {
-    if (!stream_) return true;
+    decode(dest, sampleCount_, false);
+    return true;
+}
+
+bool OggFile::readPrefix(int16_t* dest, int32_t count) {
+    decode(dest, std::max(0, std::min(count, sampleCount_)), true);
+    return true;
+}
+
+void OggFile::decode(int16_t* dest, int32_t capacity, bool stopWhenFull) {
+    if (!stream_) return;
     char block[kBlockBytes];
     int32_t written = 0;
     int failures = 0;
@@ -87,14 +97,14 @@ bool OggFile::readAll(int16_t* dest) {
         failures = 0;
         // Surplus samples beyond the announced total are read and dropped, so
         // the whole stream is always consumed.
-        const long take = std::min<long>(n / 2, std::max<int32_t>(sampleCount_ - written, 0));
+        const long take = std::min<long>(n / 2, std::max<int32_t>(capacity - written, 0));
         const auto* bytes = reinterpret_cast<const unsigned char*>(block);
         int16_t* out = dest + written;
         for (long k = 0; k < take; ++k)
             out[k] = static_cast<int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
         written += static_cast<int32_t>(take);
+        if (stopWhenFull && written >= capacity) break;
     }
-    return true;
 }
 
 void OggFile::close() { stream_.reset(); }

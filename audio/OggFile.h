@@ -19,6 +19,8 @@ public:
     // Writes at most sampleCount() values; a stream that ends early leaves the
     // rest of dest as it was. Always true.
     bool readAll(int16_t* dest) override;
+    bool canReadPrefix() const override { return true; }
+    bool readPrefix(int16_t* dest, int32_t count) override;
     void close() override;
     int32_t sampleCount() const override { return sampleCount_; }
     int32_t sampleRate() const override { return sampleRate_; }
@@ -27,6 +29,8 @@ public:
     int32_t channels() const { return channels_; }
 
 private:
+    void decode(int16_t* dest, int32_t capacity, bool stopWhenFull);
+
     struct Stream;  // the library's decoding state; keeps the library's header out of here
     std::unique_ptr<Stream> stream_;
     int32_t sampleCount_ = 0;

@@ -18,4 +18,10 @@ public:
     virtual int32_t sampleRate() const = 0;
     virtual void setSampleRate(int32_t rate) = 0;
     virtual bool isStereo() const = 0;
+
+    // Readers that can stop early fill only the first `count` values (at most
+    // sampleCount()): a load limited to the start of a long file then decodes
+    // no more than it keeps. The values are those readAll would deliver there.
+    virtual bool canReadPrefix() const { return false; }
+    virtual bool readPrefix(int16_t* /*dest*/, int32_t /*count*/) { return false; }
 };

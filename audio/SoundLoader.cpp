@@ -9,7 +9,23 @@ bool loadSoundFile(SoundFile& reader, SignalObj& signal, const char* path, doubl
         reader.close();
         return false;
     }
-    signal.CreateBuffer(reader.sampleCount(), reader.sampleRate(), reader.isStereo());
+    const int32_t count = reader.sampleCount(), rate = reader.sampleRate();
+    const bool stereo = reader.isStereo();
+    if (maxMs > 0 && count > 0 && rate > 0 && reader.canReadPrefix()) {
+        // Decode only what the crop below would keep: the same frames, with
+        // the whole file's duration recorded as CreateBuffer records it.
+        const int32_t width = stereo ? 2 : 1;
+        const double wholeMs = 1000.0 * (count / width) / rate;
+        const auto keep = static_cast<int32_t>(rate * maxMs / 1000.0);
+        if (wholeMs > maxMs && keep >= 1 && keep < count / width) {
+            signal.CreateBuffer(keep * width, rate, stereo);
+            signal.durationMs = wholeMs;
+            reader.readPrefix(signal.data, keep * width);
+            reader.close();
+            return true;
+        }
+    }
+    signal.CreateBuffer(count, rate, stereo);
     // A file that ends before its announced length still loads; the rest of
     // the buffer stays silent.
     reader.readAll(signal.data);

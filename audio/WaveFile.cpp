@@ -56,11 +56,14 @@ bool WaveFile::open(const char* path) {
     return true;
 }
 
-bool WaveFile::readAll(int16_t* dest) {
-    if (sampleCount_ <= 0) return true;
+bool WaveFile::readAll(int16_t* dest) { return readPrefix(dest, sampleCount_); }
+
+bool WaveFile::readPrefix(int16_t* dest, int32_t count) {
+    count = std::min(count, sampleCount_);
+    if (count <= 0) return true;
     auto* bytes = reinterpret_cast<unsigned char*>(dest);
-    if (!readFully(fd_, bytes, int64_t(sampleCount_) * 2)) return false;
-    for (int32_t i = 0; i < sampleCount_; ++i) dest[i] = static_cast<int16_t>(le16(bytes + 2 * i));
+    if (!readFully(fd_, bytes, int64_t(count) * 2)) return false;
+    for (int32_t i = 0; i < count; ++i) dest[i] = static_cast<int16_t>(le16(bytes + 2 * i));
     return true;
 }
 

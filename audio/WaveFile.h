@@ -18,6 +18,8 @@ public:
     int32_t sampleRate() const override { return sampleRate_; }
     void setSampleRate(int32_t rate) override { sampleRate_ = rate; }
     bool isStereo() const override { return stereo_; }
+    bool canReadPrefix() const override { return true; }
+    bool readPrefix(int16_t* dest, int32_t count) override;
     int32_t channels() const { return channels_; }
 
     // Reads exactly n bytes in blocks of at most 4096; false when the file ends first.

@@ -55,13 +55,33 @@ void SignalObj::Crop(double startMs, double lengthMs) {
     const int32_t end = static_cast<int32_t>(rate * lengthMs / 1000.0 + first);
     const int32_t frames = end - first;
     if (frames < 1) throw QuorbixError("Signal is corrupt");
-    // Never copy beyond what is there; a window reaching past the end is zero-filled.
-    const int32_t available = std::max<int32_t>(0, std::min(end, length) - first);
-    int16_t* fresh = allocSamples(static_cast<size_t>(frames) * width);
-    if (available > 0)
-        std::memcpy(fresh, data + static_cast<size_t>(first) * width,
-                    static_cast<size_t>(available) * width * sizeof(int16_t));
-    replaceBuffer(fresh, frames);
+    keepFrames(first, frames);
+}
+
+// Keeps frames [first, first + frames) of the buffer, moving them to its start
+// and returning the rest to the system; frames beyond the end are silence.
+// Works in place: a whole song is large, and a second buffer costs a second
+// round of page faults.
+void SignalObj::keepFrames(int32_t first, int32_t frames) {
+    const size_t keep = static_cast<size_t>(frames) * width;
+    const int32_t available = std::max<int32_t>(0, std::min(first + frames, length) - std::max(first, 0));
+    if (!ownsData_ || first < 0 || first + frames > length) {
+        int16_t* fresh = allocSamples(keep);
+        if (available > 0)
+            std::memcpy(fresh, data + static_cast<size_t>(std::max(first, 0)) * width,
+                        static_cast<size_t>(available) * width * sizeof(int16_t));
+        replaceBuffer(fresh, frames);
+        return;
+    }
+    if (first > 0) std::memmove(data, data + static_cast<size_t>(first) * width, keep * sizeof(int16_t));
+    shrink(keep);
+    length = frames;
+    elementCount = frames * width;
+}
+
+void SignalObj::shrink(size_t values) {
+    if (void* smaller = std::realloc(data, std::max<size_t>(values, 1) * sizeof(int16_t)))
+        data = static_cast<int16_t*>(smaller);
 }
 
 SignalObj* SignalObj::CreateExcerpt(double startMs, double lengthMs) {
@@ -118,17 +138,25 @@ void SignalObj::PrepareStereo(int32_t targetRate, double threshold) {
 template <bool Difference>
 void SignalObj::mixDown() {
     if (width != 2) return;
-    int16_t* fresh = allocSamples(static_cast<size_t>(length));
+    if (!ownsData_) replaceBuffer(copySamples(), length);
+    // In place: frame i is read from values 2i and 2i + 1 before value i is written.
     const int32_t frames = length;
     double diffSum = 0.0;
-    for (int32_t i = 0; i < length; ++i) {
+    for (int32_t i = 0; i < frames; ++i) {
         const int32_t l = data[2 * i], r = data[2 * i + 1];
-        fresh[i] = static_cast<int16_t>(Difference ? (l - r) / 2 : (l + r) / 2);
+        data[i] = static_cast<int16_t>(Difference ? (l - r) / 2 : (l + r) / 2);
         diffSum += std::abs(l - r);
     }
     width = 1;
-    replaceBuffer(fresh, frames);
+    shrink(static_cast<size_t>(frames));
+    elementCount = frames;
     stereoDifference = frames > 0 ? static_cast<int32_t>(diffSum / frames) : 0;
+}
+
+int16_t* SignalObj::copySamples() const {
+    int16_t* copy = allocSamples(static_cast<size_t>(elementCount));
+    if (elementCount > 0) std::memcpy(copy, data, static_cast<size_t>(elementCount) * sizeof(int16_t));
+    return copy;
 }
 
 void SignalObj::MixToMono() { mixDown<false>(); }
@@ -199,11 +227,12 @@ void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
 
     const int32_t frames = end - start;
     if (frames < 1) throw QuorbixError("Signal is corrupt");
-    int16_t* fresh = allocSamples(static_cast<size_t>(frames));
-    std::memcpy(fresh, x + start, static_cast<size_t>(frames) * sizeof(int16_t));
     // Works on the first `length` values whatever the width: a two-channel
     // signal prepared without a down-mix keeps width 2 but only these values.
-    replaceBuffer(fresh, frames);
+    if (!ownsData_) replaceBuffer(copySamples(), length);
+    if (start > 0) std::memmove(data, data + start, static_cast<size_t>(frames) * sizeof(int16_t));
+    shrink(static_cast<size_t>(frames));
+    length = frames;
     elementCount = frames;
 }
 
