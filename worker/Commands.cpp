@@ -1,5 +1,7 @@
 #include "worker/Commands.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,6 +19,16 @@ namespace {
 
 void logIfEnabled(const char* text) {
     if (logEnabled) logMessage(0, text);
+}
+
+// A duration in the record: truncated toward zero to 32 bits. A header with a
+// sample rate of 0 gives no finite duration, which counts as none at all;
+// finite values beyond 32 bits saturate rather than wrap.
+int64_t recordedMs(double ms) {
+    if (!std::isfinite(ms)) return 0;
+    if (ms >= 2147483647.0) return INT32_MAX;
+    if (ms <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(ms);
 }
 
 }  // namespace
@@ -96,10 +108,10 @@ int32_t doValidate(const char* audioPath, const char* outPath) {
         const bool loaded = format->load(*song, audioPath, -1);
         int64_t decoded = 0, prepared = 0;
         if (loaded) {
-            decoded = static_cast<int32_t>(song->durationMs);
+            decoded = recordedMs(song->durationMs);
             try {
                 song->PrepareMono(song->analysisRate, 2.2);
-                prepared = static_cast<int32_t>(song->GetDurationMs());
+                prepared = recordedMs(song->GetDurationMs());
             } catch (const QuorbixError& e) {
                 if (e.code() != 1) logIfEnabled("Exception in PrepareMono");
                 prepared = 0;

@@ -72,6 +72,11 @@ TEST(Worker, ValidateReportsBothDurations) {
     zeros[0] = 1;
     EXPECT_EQ(test::readBytes(out), zeros);
 
+    // A header with a sample rate of 0 has no finite duration: recorded as none.
+    test::writeWav(dir.path("norate.wav"), test::sine(440, 8000, 1.0), 0, 1);
+    ASSERT_EQ(vexcore({"validate", dir.path("norate.wav"), out}), 0);
+    EXPECT_EQ(test::readBytes(out), zeros);
+
     // Silence only: decoded duration kept, prepared duration 0, still status 0.
     test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(22050, 0), 22050, 1);
     ASSERT_EQ(vexcore({"validate", dir.path("silent.wav"), out}), 0);
