@@ -18,28 +18,11 @@ song="$dir/song.wav"
 sox -n -r 44100 -c 2 -b 16 "$song" synth 240 pluck 220 pluck 330 synth 240 pinknoise mix \
     tremolo 2 80 vol 0.5 2>/dev/null
 
-now() { date +%s.%N; }
-
-# Best of `runs` wall times of a command, in seconds.
-best() {
-    b=""
-    i=0
-    while [ "$i" -lt "$runs" ]; do
-        t0=$(now)
-        "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-        t1=$(now)
-        t=$(echo "$t1 - $t0" | bc -l)
-        if [ -z "$b" ] || [ "$(echo "$t < $b" | bc -l)" = 1 ]; then b=$t; fi
-        i=$((i + 1))
-    done
-    echo "$b"
-}
+. "$(dirname "$0")/lib.sh"
 
 ours=$(best "$vexcore" analyze "$song" "$dir/out")
-[ "$(wc -c < "$dir/out")" -eq 71 ] || { echo "analysis record is not 71 bytes" >&2; exit 1; }
+expect_size "$dir/out" 71
 peer=$(best aubio tempo "$song")
 
 printf 'song: 240 s, 44100 Hz, stereo WAVE (best of %s runs)\n' "$runs"
-printf 'vexcore analyze: %8.3f s\n' "$ours"
-printf 'aubio tempo:     %8.3f s\n' "$peer"
-printf 'ratio (vexcore / aubio): %.2f\n' "$(echo "$ours / $peer" | bc -l)"
+row WAVE "vexcore analyze" "$ours" "aubio tempo" "$peer"

@@ -12,8 +12,8 @@ runs=${2:-5}
 vexcore="$build/vexcore"
 vextool="$build/vextool"
 [ -x "$vexcore" ] || { echo "no vexcore in $build" >&2; exit 1; }
-for tool in sox flac oggenc oggdec bc; do
-    command -v "$tool" >/dev/null || { echo "$tool is needed (Debian: sox flac vorbis-tools bc)" >&2; exit 1; }
+for tool in sox flac oggenc oggdec; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed (Debian: sox flac vorbis-tools)" >&2; exit 1; }
 done
 
 dir=$(mktemp -d)
@@ -24,48 +24,17 @@ sox -n -r 44100 -c 2 -b 16 "$dir/song.wav" synth 240 pluck 220 pluck 330 synth 2
 flac -s -5 -o "$dir/f.flac" "$dir/song.wav"
 oggenc -Q -q 4 -o "$dir/f.ogg" "$dir/song.wav"
 
-now() { date +%s.%N; }
-
-# Best of `runs` wall times of a command, in seconds.
-best() {
-    b=""
-    i=0
-    while [ "$i" -lt "$runs" ]; do
-        t0=$(now)
-        "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-        t1=$(now)
-        t=$(echo "$t1 - $t0" | bc -l)
-        if [ -z "$b" ] || [ "$(echo "$t < $b" | bc -l)" = 1 ]; then b=$t; fi
-        i=$((i + 1))
-    done
-    echo "$b"
-}
-
-# With hyperfine, its mean over `runs` runs (one warm-up); otherwise best().
-timed() {
-    if command -v hyperfine >/dev/null; then
-        hyperfine -N --warmup 1 --runs "$runs" --export-csv "$dir/h.csv" "$*" >/dev/null 2>&1 ||
-            { echo "failed: $*" >&2; exit 1; }
-        tail -n 1 "$dir/h.csv" | awk -F, '{ print $2 }'
-    else
-        best "$@"
-    fi
-}
-
-row() {  # label ours peer
-    printf '%-6s %-34s %8.3f s   %-28s %8.3f s   ratio %.2f\n' "$1" "$2" "$3" "$4" "$5" \
-        "$(echo "$3 / $5" | bc -l)"
-}
+. "$(dirname "$0")/lib.sh"
 
 # Peers write their WAVE output to /dev/null (hyperfine discards stdout).
 flac_peer=$(timed flac -s -d -c "$dir/f.flac")
 ogg_peer=$(timed oggdec -Q -o /dev/null "$dir/f.ogg")
 flac_validate=$(timed "$vexcore" validate "$dir/f.flac" "$dir/out")
-[ "$(wc -c < "$dir/out")" -eq 17 ] || { echo "validation record is not 17 bytes" >&2; exit 1; }
+expect_size "$dir/out" 17
 ogg_validate=$(timed "$vexcore" validate "$dir/f.ogg" "$dir/out")
-[ "$(wc -c < "$dir/out")" -eq 17 ] || { echo "validation record is not 17 bytes" >&2; exit 1; }
+expect_size "$dir/out" 17
 
-if command -v hyperfine >/dev/null; then how="hyperfine mean of $runs runs"; else how="best of $runs runs"; fi
+how=$(how_timed)
 printf 'song: 240 s, 44100 Hz, stereo; FLAC -5 %s bytes, Vorbis q4 %s bytes (%s)\n' \
     "$(wc -c < "$dir/f.flac")" "$(wc -c < "$dir/f.ogg")" "$how"
 row FLAC "vexcore validate" "$flac_validate" "flac -d" "$flac_peer"

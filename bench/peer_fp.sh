@@ -5,7 +5,7 @@
 # Usage: sh bench/peer_fp.sh BUILD_DIR
 set -eu
 BUILD=${1:?usage: sh bench/peer_fp.sh BUILD_DIR}
-RUNS=${RUNS:-5}
+runs=${RUNS:-5}
 VEXCORE="$BUILD/vexcore"
 [ -x "$VEXCORE" ] || { echo "no $VEXCORE: build it first" >&2; exit 1; }
 for tool in sox fpcalc; do
@@ -13,6 +13,7 @@ for tool in sox fpcalc; do
 done
 
 TMP=$(mktemp -d)
+dir=$TMP
 trap 'rm -rf "$TMP"' EXIT INT TERM
 
 # Left: a sine sweep over five octaves; right: pink noise. Tonal and noisy
@@ -31,28 +32,13 @@ if command -v lame >/dev/null; then
     fi
 fi
 
-now() { date +%s%N; }
+. "$(dirname "$0")/lib.sh"
 
-# Best wall time in ms of "$@" over $RUNS runs; fails when the command does.
-best_ms() {
-    best=
-    i=0
-    while [ "$i" -lt "$RUNS" ]; do
-        t0=$(now)
-        "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; return 1; }
-        t1=$(now)
-        ms=$(( (t1 - t0) / 1000000 ))
-        if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best=$ms; fi
-        i=$((i + 1))
-    done
-    echo "$best"
-}
-
-printf '%-10s %14s %14s %8s\n' file "vexcore fp ms" "fpcalc ms" ratio
+echo "best of $runs runs"
 for f in $FILES; do
-    ours=$(best_ms "$VEXCORE" fp "$f" "$TMP/out.fp")
+    ours=$(best "$VEXCORE" fp "$f" "$TMP/out.fp")
+    expect_size "$TMP/out.fp" 565
     rm -f "$TMP/out.fp"
-    peer=$(best_ms fpcalc "$f")
-    ratio=$(awk -v a="$ours" -v b="$peer" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }')
-    printf '%-10s %14s %14s %8s\n' "$(basename "$f")" "$ours" "$peer" "$ratio"
+    peer=$(best fpcalc "$f")
+    row "$(basename "$f")" "vexcore fp" "$ours" "fpcalc" "$peer"
 done

@@ -27,27 +27,10 @@ sox -n -r 44100 -c 2 -b 16 "$stereo" synth 240 sine 440 sine 660 synth 240 pinkn
 # resampler's share.
 sox "$stereo" -c 1 "$mono"
 
-# Mean wall time of `runs` runs of a command, in seconds.
-mean_time() {
-    total=0
-    i=0
-    while [ "$i" -lt "$runs" ]; do
-        t0=$(date +%s.%N)
-        "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-        t1=$(date +%s.%N)
-        total=$(awk -v a="$total" -v b="$t0" -v c="$t1" 'BEGIN { printf "%.6f", a + c - b }')
-        i=$((i + 1))
-    done
-    awk -v t="$total" -v n="$runs" 'BEGIN { printf "%.6f", t / n }'
-}
+. "$here/lib.sh"
 
-if command -v hyperfine >/dev/null; then
-    how="mean of $runs runs (hyperfine)"
-else
-    how="mean of $runs runs (date +%s.%N)"
-fi
+how=$(how_timed)
 echo "== 4-minute 44.1 kHz 16-bit WAVE to 22050 Hz, $how"
-printf "%-8s %-30s %-30s %s\n" "input" "vexcore validate" "sox -c 1 -r 22050" "ratio"
 
 # compare LABEL SONG: times validate and sox on SONG and prints one row.
 compare() {
@@ -59,19 +42,9 @@ compare() {
         echo "vexcore validate failed on the $label song (exit status $status)" >&2
         exit 1
     fi
-    if command -v hyperfine >/dev/null; then
-        hyperfine --warmup 1 --runs "$runs" --style none --export-csv "$dir/times.csv" \
-            "$vexcore validate $song $dir/out.bin" "sox $song -c 1 -r 22050 -t s16 /dev/null" \
-            >/dev/null 2>&1
-        # CSV columns: command, mean, stddev, median, user, system, min, max.
-        vex_time=$(awk -F, 'NR == 2 { print $2 }' "$dir/times.csv")
-        sox_time=$(awk -F, 'NR == 3 { print $2 }' "$dir/times.csv")
-    else
-        vex_time=$(mean_time "$vexcore" validate "$song" "$dir/out.bin")
-        sox_time=$(mean_time sox "$song" -c 1 -r 22050 -t s16 /dev/null)
-    fi
-    awk -v l="$label" -v v="$vex_time" -v s="$sox_time" \
-        'BEGIN { printf "%-8s %-30s %-30s %.2f\n", l, sprintf("%.3f s", v), sprintf("%.3f s", s), v / s }'
+    vex_time=$(timed "$vexcore" validate "$song" "$dir/out.bin")
+    sox_time=$(timed sox "$song" -c 1 -r 22050 -t s16 /dev/null)
+    row "$label" "vexcore validate" "$vex_time" "sox -c 1 -r 22050" "$sox_time"
 }
 
 compare stereo "$stereo"
