@@ -21,6 +21,21 @@ public:
     int frame_size() const { return frameSize_; }         // whole frame in bytes, header included
     int channels() const { return mode_ == SingleChannel ? 1 : 2; }
 
+    // kbit/s of this header (0 for free format and the forbidden index 15).
+    int bitrate_kbps() const;
+    // Hz of this header's sampling frequency index (0 for the reserved index 3).
+    int sample_rate_hz() const;
+    // Samples per channel that one frame of this header decodes to.
+    int samples_per_frame() const;
+
+    // Fills every field from the 32 header bits. layer_ is 0 for the reserved
+    // layer bits; frameSize_ is 0 when the bitrate index gives no frame length
+    // (free format, index 15) or the sampling frequency index is reserved.
+    void decode(uint32_t bits);
+
+    static int bitrateKbps(int version, int layer, int bitrateIndex);
+    static int sampleRateHz(int version, int sampleIndex);
+
     // The fields below are filled by the header reader; public so the frame
     // loop and the layer decoders share one plain record.
     int layer_ = 0;
@@ -34,6 +49,7 @@ public:
     int frameSize_ = 0;
     uint16_t crc_ = 0;
     bool firstFound_ = false;
+    uint32_t bits_ = 0;  // the raw header word
 };
 
 }  // namespace mp3

@@ -1,5 +1,50 @@
 #pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/SoundFile.h"
+#include "audio/mp3/BitStream.h"
+
 class SignalObj;
+
+namespace mp3 {
+class MP3Decoder;
+}
+
+// The reader of MPEG audio files. Unlike the other readers it decodes the
+// whole stream in its preparation step, so the sample count is exact.
+class MP3File : public SoundFile {
+public:
+    MP3File();
+    ~MP3File() override;
+
+    bool open(const char* path) override;
+    // Decodes the file opened by open(); true when at least one sample came out.
+    bool prepare();
+    // The same from bytes in memory (which must outlive the call);
+    // framesPerChunk 0 keeps the collector's standard chunk length.
+    bool prepareMemory(const uint8_t* data, size_t size, int64_t framesPerChunk = 0);
+    bool readAll(int16_t* dest) override;
+    void close() override;
+    int32_t sampleCount() const override { return sampleCount_; }
+    int32_t sampleRate() const override { return sampleRate_; }
+    void setSampleRate(int32_t rate) override { sampleRate_ = rate; }
+    bool isStereo() const override { return channels_ > 1; }
+    int32_t channels() const { return channels_; }
+    const mp3::StreamInfo& info() const { return info_; }
+
+private:
+    bool run(const uint8_t* data, size_t size, int64_t framesPerChunk);
+
+    int32_t sampleCount_ = 0;
+    int32_t sampleRate_ = 0;
+    int32_t channels_ = 0;
+    std::unique_ptr<mp3::MP3Decoder> decoder_;
+    mp3::StreamInfo info_;
+    std::string path_;
+};
 
 // Load function of the MPEG audio format.
 bool loadMP3File(SignalObj& signal, const char* path, double maxMs);

@@ -1,0 +1,71 @@
+#include "audio/mp3/MP3Decoder.h"
+
+#include "audio/mp3/FrameHeader.h"
+#include "audio/mp3/Layer12Decoder.h"
+#include "audio/mp3/Layer3Decoder.h"
+#include "audio/mp3/Obuffer.h"
+#include "audio/mp3/SynthesisFilter.h"
+
+namespace mp3 {
+
+MP3Decoder::MP3Decoder() = default;
+MP3Decoder::~MP3Decoder() = default;
+
+bool MP3Decoder::decode(const MPEG_Args& args) {
+    release();
+    sampleRate_ = channels_ = 0;
+    sampleCount_ = 0;
+    frames_ = 0;
+
+    BitStream stream;
+    if (args.data) stream.openMemory(args.data, args.size);
+    else stream.open(args.path.c_str());
+    FrameHeader header;
+
+    if (!stream.readFrame(header)) return false;
+    StreamInfo scratch;
+    stream.readId3v1(args.info ? *args.info : scratch);
+
+    const bool single = header.mode() == FrameHeader::SingleChannel;
+    const float scale = 32768.0f;
+    filter0_.reset(new SynthesisFilter(0, scale));
+    if (!single) filter1_.reset(new SynthesisFilter(1, scale));
+    output_.reset(new Wavefile_Obuffer(single ? 1 : 2, args.framesPerChunk));
+    if (header.layer() == 3) layer3_.reset(new Layer3Decoder(filter0_.get(), filter1_.get(), *output_));
+
+    int previousLayer = header.layer();
+    do {
+        if (header.checksums()) header.crc_ = uint16_t(stream.get_bits(16));  // read, not verified
+        if (header.layer() != previousLayer) {
+            if (header.layer() == 3) layer3_.reset(new Layer3Decoder(filter0_.get(), filter1_.get(), *output_));
+            else layer3_.reset();
+            previousLayer = header.layer();
+        }
+        if (header.layer() == 3) {
+            layer3_->decodeFrame(stream, header);
+        } else {
+            decodeLayer12Frame(stream, header, filter0_.get(), filter1_.get(), *output_);
+        }
+        output_->frameEnded();
+        ++frames_;
+        if (output_->count() >= kMaxValues) break;
+    } while (stream.readFrame(header));
+
+    sampleRate_ = FrameHeader::sampleRateHz(header.version(), header.sample_frequency());
+    channels_ = header.mode() == FrameHeader::SingleChannel ? 1 : 2;
+    sampleCount_ = output_->count();
+    return sampleCount_ > 0;
+}
+
+void MP3Decoder::copyOut(int16_t* dest) {
+    if (output_) output_->copyOut(dest);
+}
+
+void MP3Decoder::release() {
+    layer3_.reset();
+    filter0_.reset();
+    filter1_.reset();
+    output_.reset();
+}
+
+}  // namespace mp3

@@ -1,0 +1,69 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/mp3/BitStream.h"
+
+namespace mp3 {
+
+class SynthesisFilter;
+class Wavefile_Obuffer;
+class Layer3Decoder;
+
+// Options of one decoding run.
+struct Args {
+    virtual ~Args() = default;
+};
+
+struct MPEG_Args : Args {
+    enum Channels { Both = 0, LeftOnly = 1, RightOnly = 2 };
+    std::string path;
+    StreamInfo* info = nullptr;       // receives the ID3v1 fields
+    Channels channels = Both;         // the worker always takes both
+    bool ownScaleFactor = false;      // false: the synthesis scale is 32768.0
+    // When set, the stream is read from these bytes instead of the path.
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    // Collector chunk length in frames; 0: the standard 30 s at 44.1 kHz.
+    int64_t framesPerChunk = 0;
+};
+
+// Runs the frame loop over a whole stream and keeps the decoded PCM.
+class MP3Decoder {
+public:
+    MP3Decoder();
+    ~MP3Decoder();
+    MP3Decoder(const MP3Decoder&) = delete;
+    MP3Decoder& operator=(const MP3Decoder&) = delete;
+
+    // Decodes the stream; true when at least one sample came out. Throws the
+    // reader's text exceptions and QuorbixError (see BitStream::readFrame).
+    bool decode(const MPEG_Args& args);
+    // Copies the collected samples (sampleCount() values) to dest.
+    void copyOut(int16_t* dest);
+    // Frees the filters, the collector and the Layer III decoder.
+    void release();
+
+    int32_t sampleRate() const { return sampleRate_; }
+    int32_t channels() const { return channels_; }
+    int64_t sampleCount() const { return sampleCount_; }
+    int frames() const { return frames_; }
+
+    // Decoding stops once this many values are collected, so the count
+    // always fits the reader's 32-bit sample count.
+    static constexpr int64_t kMaxValues = (int64_t(1) << 31) - 1 - 4 * 1152;
+
+private:
+    std::unique_ptr<SynthesisFilter> filter0_;
+    std::unique_ptr<SynthesisFilter> filter1_;
+    std::unique_ptr<Wavefile_Obuffer> output_;
+    std::unique_ptr<Layer3Decoder> layer3_;
+    int32_t sampleRate_ = 0;
+    int32_t channels_ = 0;
+    int64_t sampleCount_ = 0;
+    int frames_ = 0;
+};
+
+}  // namespace mp3

@@ -1,0 +1,94 @@
+#include "audio/mp3/Obuffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace mp3 {
+
+Wavefile_Obuffer::Wavefile_Obuffer(int channels, int64_t framesPerChunk)
+    : channels_(channels == 1 ? 1 : 2), chunkSize_(channels_ * (framesPerChunk > 0 ? framesPerChunk : kFramesPerChunk)) {
+    current_ = newChunk();
+    if (channels_ == 2) overflow_ = newChunk();
+    pos_[0] = 0;
+    pos_[1] = 1;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VEX_CHUNKS_FROM_HEAP 1  // keep chunks visible to AddressSanitizer
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEX_CHUNKS_FROM_HEAP 1
+#endif
+#endif
+
+Wavefile_Obuffer::Chunk Wavefile_Obuffer::newChunk() const {
+    const size_t bytes = size_t(chunkSize_) * sizeof(int16_t);
+#if defined(VEX_CHUNKS_FROM_HEAP) || !defined(__linux__)
+    void* p = std::calloc(size_t(chunkSize_), sizeof(int16_t));
+    if (!p) throw std::bad_alloc();
+#else
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    madvise(p, bytes, MADV_HUGEPAGE);  // a hint; ignored where unsupported
+#endif
+    return Chunk(static_cast<int16_t*>(p), Release{bytes});
+}
+
+void Wavefile_Obuffer::Release::operator()(int16_t* p) const {
+#if defined(VEX_CHUNKS_FROM_HEAP) || !defined(__linux__)
+    std::free(p);
+#else
+    munmap(p, bytes);
+#endif
+}
+
+void Wavefile_Obuffer::advanceChunk() {
+    if (channels_ == 1) {
+        full_.push_back(std::move(current_));
+        current_ = newChunk();
+        pos_[0] -= chunkSize_;
+        return;
+    }
+    if (pos_[0] < chunkSize_ || pos_[1] < chunkSize_) return;
+    full_.push_back(std::move(current_));
+    current_ = std::move(overflow_);
+    overflow_ = newChunk();
+    pos_[0] -= chunkSize_;
+    pos_[1] -= chunkSize_;
+}
+
+void Wavefile_Obuffer::appendSamples(int channel, const int16_t* samples, int n) {
+    if (unsigned(channel) < unsigned(channels_) && n > 0 && pos_[channel] + int64_t(n) * channels_ < chunkSize_) {
+        // The whole block lands in the current chunk, short of its end.
+        int16_t* dest = current_.get() + pos_[channel];
+        if (channels_ == 1) {
+            std::memcpy(dest, samples, size_t(n) * sizeof(int16_t));
+        } else {
+            for (int i = 0; i < n; ++i) dest[2 * i] = samples[i];
+        }
+        pos_[channel] += int64_t(n) * channels_;
+        return;
+    }
+    for (int i = 0; i < n; ++i) put(channel, samples[i]);
+}
+
+int64_t Wavefile_Obuffer::count() const {
+    return int64_t(full_.size()) * chunkSize_ + std::min(pos_[0], chunkSize_);
+}
+
+void Wavefile_Obuffer::copyOut(int16_t* dest) {
+    for (const Chunk& c : full_) {
+        std::memcpy(dest, c.get(), size_t(chunkSize_) * sizeof(int16_t));
+        dest += chunkSize_;
+    }
+    full_.clear();
+    const int64_t n = std::min(pos_[0], chunkSize_);
+    std::memcpy(dest, current_.get(), size_t(n) * sizeof(int16_t));
+}
+
+}  // namespace mp3

@@ -1,0 +1,141 @@
+#include "audio/mp3/SynthesisFilter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "audio/mp3/Obuffer.h"
+#include "audio/mp3/MP3Tables.h"
+
+namespace mp3 {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// 1 / (2 cos((2k+1) pi / 2N)) for the butterflies of a size-N stage.
+struct DctCoefficients {
+    float c32[16], c16[8], c8[4], c4[2], c2[1];
+    DctCoefficients() {
+        fill(c32, 32);
+        fill(c16, 16);
+        fill(c8, 8);
+        fill(c4, 4);
+        fill(c2, 2);
+    }
+    static void fill(float* c, int n) {
+        for (int k = 0; k < n / 2; ++k) c[k] = float(0.5 / std::cos((2 * k + 1) * kPi / (2 * n)));
+    }
+};
+const DctCoefficients kDct;
+
+template <int N> const float* coefficients();
+template <> const float* coefficients<32>() { return kDct.c32; }
+template <> const float* coefficients<16>() { return kDct.c16; }
+template <> const float* coefficients<8>() { return kDct.c8; }
+template <> const float* coefficients<4>() { return kDct.c4; }
+template <> const float* coefficients<2>() { return kDct.c2; }
+
+// out[i] = sum_k in[k] cos((2k+1) i pi / 2N): the fast DCT-II of B. G. Lee,
+// "A new algorithm to compute the discrete cosine transform", IEEE Trans.
+// ASSP 32(6), 1984. Even outputs are the half-size DCT of the folded sums,
+// odd outputs sums of neighbours of the half-size DCT of the scaled differences.
+template <int N> struct Dct {
+    static inline void run(const float* in, float* out) {
+        constexpr int H = N / 2;
+        const float* c = coefficients<N>();
+        float a[H], b[H], ea[H], eb[H];
+        for (int k = 0; k < H; ++k) {
+            a[k] = in[k] + in[N - 1 - k];
+            b[k] = (in[k] - in[N - 1 - k]) * c[k];
+        }
+        Dct<H>::run(a, ea);
+        Dct<H>::run(b, eb);
+        for (int i = 0; i < H - 1; ++i) {
+            out[2 * i] = ea[i];
+            out[2 * i + 1] = eb[i] + eb[i + 1];
+        }
+        out[N - 2] = ea[H - 1];
+        out[N - 1] = eb[H - 1];
+    }
+};
+template <> struct Dct<1> {
+    static inline void run(const float* in, float* out) { out[0] = in[0]; }
+};
+
+// The window D scaled by 32768 (D = k / 65536, so 32768 D = k / 2): the
+// scaled values are exact and folding the output scale in changes nothing.
+struct ScaledWindow {
+    alignas(32) float d[512];
+    ScaledWindow() {
+        for (int i = 0; i < 512; ++i) d[i] = float(kSynthesisWindowQ16[i] / 2.0);
+    }
+};
+const ScaledWindow kWindow;
+
+// acc[j] += d[j] h[j] in groups of four lanes (a compiler vector type, plain
+// SSE or NEON code); each lane sums in the same order as a scalar loop, so
+// the grouping changes no result.
+typedef float Float4 __attribute__((vector_size(16)));
+
+inline Float4 load4(const float* p) {
+    Float4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void accumulate(Float4* acc, const float* d, const float* h) {
+    for (int g = 0; g < 8; ++g) acc[g] += load4(d + 4 * g) * load4(h + 4 * g);
+}
+
+}  // namespace
+
+SynthesisFilter::SynthesisFilter(int channel, float scale) : channel_(channel), scale_(scale) { reset(); }
+
+void SynthesisFilter::reset() {
+    std::memset(samples_, 0, sizeof samples_);
+    std::memset(v_, 0, sizeof v_);
+    newest_ = 0;
+}
+
+void SynthesisFilter::input_samples(const float* samples) { std::memcpy(samples_, samples, sizeof samples_); }
+
+void SynthesisFilter::calculate_pcm_samples(int16_t* pcm) {
+    float x[32];
+    Dct<32>::run(samples_, x);
+
+    // Matrixing V[i] = sum_k cos((16 + i)(2k + 1) pi / 64) S[k] expressed
+    // through the DCT: V[0..15] = X[16..31], V[16] = 0, V[17..47] = -X[31..1],
+    // V[48..63] = -X[0..15].
+    newest_ = (newest_ + 15) & 15;
+    float* v = v_[newest_];
+    for (int j = 0; j < 16; ++j) v[j] = x[j + 16];
+    v[16] = 0.0f;
+    for (int j = 17; j < 48; ++j) v[j] = -x[48 - j];
+    for (int j = 48; j < 64; ++j) v[j] = -x[j - 48];
+
+    // S[j] = sum_i D[32i + j] U[32i + j], where U's row i is the first half
+    // of the vector of age i for even i and the second half for odd i.
+    Float4 sums[8] = {};
+    for (int i = 0; i < 16; ++i) accumulate(sums, kWindow.d + 32 * i, v_[(newest_ + i) & 15] + ((i & 1) ? 32 : 0));
+    alignas(16) float acc[32];
+    std::memcpy(acc, sums, sizeof acc);
+    if (scale_ != 32768.0f) {
+        const float rescale = scale_ / 32768.0f;
+        for (int j = 0; j < 32; ++j) acc[j] *= rescale;
+    }
+    // The sums are finite (bounded inputs), so clamping first makes the
+    // truncating conversion well defined.
+    for (int j = 0; j < 32; ++j) {
+        const float y = std::min(std::max(acc[j], -32768.0f), 32767.0f);
+        pcm[j] = int16_t(int32_t(y));
+    }
+}
+
+void SynthesisFilter::calculate_pcm_samples(Obuffer& out) {
+    int16_t pcm[32];
+    calculate_pcm_samples(pcm);
+    out.appendSamples(channel_, pcm, 32);
+}
+
+}  // namespace mp3

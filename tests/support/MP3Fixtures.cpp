@@ -1,0 +1,95 @@
+#include "support/MP3Fixtures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "audio/mp3/MP3File.h"
+#include "dsp/QuorbixError.h"
+#include "support/TestFiles.h"
+
+namespace test {
+
+namespace {
+
+template <class Prepare> Mp3Decode runReader(Prepare prepare) {
+    Mp3Decode d;
+    MP3File reader;
+    reader.open("unused.mp3");
+    try {
+        d.ok = prepare(reader);
+    } catch (const QuorbixError& e) {
+        d.error = e.message();
+    } catch (const char* text) {
+        d.error = text;
+    }
+    if (d.ok) {
+        d.rate = reader.sampleRate();
+        d.channels = reader.isStereo() ? 2 : 1;
+        d.pcm.resize(size_t(reader.sampleCount()));
+        reader.readAll(d.pcm.data());
+    }
+    reader.close();
+    return d;
+}
+
+}  // namespace
+
+Mp3Decode decodeMp3File(const std::string& path) {
+    return runReader([&](MP3File& r) {
+        r.open(path.c_str());
+        return r.prepare();
+    });
+}
+
+Mp3Decode decodeMp3Bytes(const std::vector<uint8_t>& bytes) {
+    return runReader([&](MP3File& r) { return r.prepareMemory(bytes.data(), bytes.size()); });
+}
+
+PcmDiff comparePcm(const int16_t* test, const int16_t* reference, size_t n) {
+    PcmDiff d;
+    double sum = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        const int diff = int(test[i]) - int(reference[i]);
+        sum += double(diff) * diff;
+        d.maxAbs = std::max(d.maxAbs, std::abs(diff));
+    }
+    d.count = n;
+    d.rms = n ? std::sqrt(sum / double(n)) : 0.0;
+    return d;
+}
+
+std::vector<int16_t> readPcm16(const std::string& path) {
+    const std::vector<uint8_t> bytes = readBytes(path);
+    std::vector<int16_t> pcm(bytes.size() / 2);
+    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    return pcm;
+}
+
+std::vector<std::map<std::string, std::string>> readTsv(const std::string& path) {
+    std::vector<std::map<std::string, std::string>> rows;
+    std::ifstream in(path);
+    std::string line;
+    std::vector<std::string> names;
+    auto split = [](const std::string& s) {
+        std::vector<std::string> out;
+        std::stringstream ss(s);
+        std::string field;
+        while (std::getline(ss, field, '\t')) out.push_back(field);
+        return out;
+    };
+    if (!std::getline(in, line)) return rows;
+    names = split(line);
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        const std::vector<std::string> fields = split(line);
+        std::map<std::string, std::string> row;
+        for (size_t i = 0; i < names.size() && i < fields.size(); ++i) row[names[i]] = fields[i];
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+}  // namespace test
