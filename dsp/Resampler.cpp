@@ -5,7 +5,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "dsp/QuorbixError.h"
@@ -116,9 +116,34 @@ int32_t dotVector(const int16_t* w, const int16_t* x, int32_t n) {
     acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, _MM_SHUFFLE(2, 3, 0, 1)));
     return _mm_cvtsi128_si32(acc);
 }
+// The same 16 values at a time where the processor has AVX2, chosen at run
+// time. Integer sums do not depend on their order, so all three forms agree
+// bit for bit.
+__attribute__((target("avx2"))) int32_t dotWide(const int16_t* w, const int16_t* x, int32_t n) {
+    const __m256i half = _mm256_set1_epi32(1 << (kNhxn - 1));
+    __m256i acc = _mm256_setzero_si256();
+    int32_t k = 0;
+    for (; k + 2 * kLane <= n; k += 2 * kLane) {
+        const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + k));
+        const __m256i xv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + k));
+        const __m256i lo = _mm256_mullo_epi16(wv, xv);
+        const __m256i hi = _mm256_mulhi_epi16(wv, xv);
+        acc = _mm256_add_epi32(acc, _mm256_srai_epi32(_mm256_add_epi32(_mm256_unpacklo_epi16(lo, hi), half), kNhxn));
+        acc = _mm256_add_epi32(acc, _mm256_srai_epi32(_mm256_add_epi32(_mm256_unpackhi_epi16(lo, hi), half), kNhxn));
+    }
+    __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+    int32_t v = _mm_cvtsi128_si32(sum);
+    if (k < n) v += dotVector(w + k, x + k, n - k);
+    return v;
+}
+const bool kHaveWide = __builtin_cpu_supports("avx2");
 #else
 constexpr bool kHaveVector = false;
+constexpr bool kHaveWide = false;
 int32_t dotVector(const int16_t* w, const int16_t* x, int32_t n) { return dotPortable(w, x, n); }
+int32_t dotWide(const int16_t* w, const int16_t* x, int32_t n) { return dotPortable(w, x, n); }
 #endif
 
 // Taps of the longest wing, the left one starting at the centre: the table is
@@ -133,7 +158,7 @@ int32_t roundUpToLane(int32_t n) { return (n + kLane - 1) / kLane * kLane; }
 
 }  // namespace
 
-const char* Resampler::FastPathName() { return kHaveVector ? "sse2" : "portable"; }
+const char* Resampler::FastPathName() { return kHaveWide ? "avx2" : kHaveVector ? "sse2" : "portable"; }
 
 void Resampler::SetUp(double factor, int32_t channels, double gain) {
     x_.clear();
@@ -231,9 +256,9 @@ uint32_t Resampler::runReference(const int16_t* x, int16_t* y, int32_t count, ui
     return time;
 }
 
-template <bool Vector>
+template <int Kernel>
 uint32_t Resampler::runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time) {
-    auto dot = Vector ? dotVector : dotPortable;
+    auto dot = Kernel == 2 ? dotWide : Kernel == 1 ? dotVector : dotPortable;
     // With the window reversed, the left wing is a forward run too.
     const int32_t last = static_cast<int32_t>(reversed_.size()) - 1;
     std::reverse_copy(x, x + reversed_.size(), reversed_.begin());
@@ -288,8 +313,12 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
         uint32_t time = start;
         for (int32_t c = 0; c < channels_; ++c) {
             switch (path_) {
-            case Path::Fast: time = runFast<true>(x_[c].data(), y_[c].data(), nout, start); break;
-            case Path::Portable: time = runFast<false>(x_[c].data(), y_[c].data(), nout, start); break;
+            case Path::Fast:
+                time = kHaveWide ? runFast<2>(x_[c].data(), y_[c].data(), nout, start)
+                                 : runFast<1>(x_[c].data(), y_[c].data(), nout, start);
+                break;
+            case Path::Vector128: time = runFast<1>(x_[c].data(), y_[c].data(), nout, start); break;
+            case Path::Portable: time = runFast<0>(x_[c].data(), y_[c].data(), nout, start); break;
             case Path::Reference: time = runReference(x_[c].data(), y_[c].data(), nout, start); break;
             }
         }

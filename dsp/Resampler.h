@@ -11,9 +11,10 @@ public:
     // How Convert evaluates the filter's inner products; all give identical
     // output. Reference is the plain per-tap loop, the oracle for the others.
     // Fast looks the interpolated coefficients up in rows built once and takes
-    // vector dot products (SSE2 when compiled for it); Portable is Fast with a
+    // vector dot products (AVX2 where the processor has it, else SSE2 when
+    // compiled for it); Vector128 forces the SSE2 form; Portable is Fast with a
     // plain loop for the dot product, which is what Fast is without SSE2.
-    enum class Path { Fast, Portable, Reference };
+    enum class Path { Fast, Vector128, Portable, Reference };
 
     Resampler() = default;
 
@@ -40,7 +41,7 @@ public:
 
 private:
     uint32_t runReference(const int16_t* x, int16_t* y, int32_t count, uint32_t time) const;
-    template <bool Vector>
+    template <int Kernel>  // 0 portable, 1 SSE2, 2 AVX2
     uint32_t runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time);
     const int16_t* row(uint32_t r);
 

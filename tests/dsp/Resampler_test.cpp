@@ -264,6 +264,7 @@ TEST(Resampler, FastPathsMatchTheReferenceBitForBit) {
         const auto in = fullScaleNoise(n * c.channels, 11);
         const Result ref = convert(in, c.factor, Resampler::Path::Reference, c.channels, c.gain);
         expectSameOutput(convert(in, c.factor, Resampler::Path::Fast, c.channels, c.gain), ref);
+        expectSameOutput(convert(in, c.factor, Resampler::Path::Vector128, c.channels, c.gain), ref);
         expectSameOutput(convert(in, c.factor, Resampler::Path::Portable, c.channels, c.gain), ref);
     }
 }
