@@ -16,8 +16,10 @@ bool loadSoundFile(SoundFile& reader, SignalObj& signal, const char* path, doubl
         // the whole file's duration recorded as CreateBuffer records it.
         const int32_t width = stereo ? 2 : 1;
         const double wholeMs = 1000.0 * (count / width) / rate;
-        const auto keep = static_cast<int32_t>(rate * maxMs / 1000.0);
-        if (wholeMs > maxMs && keep >= 1 && keep < count / width) {
+        // Only past the limit is the kept length below the frame count.
+        const double keepFrames = rate * maxMs / 1000.0;
+        const auto keep = wholeMs > maxMs && keepFrames < count / width ? static_cast<int32_t>(keepFrames) : 0;
+        if (keep >= 1) {
             signal.CreateBuffer(keep * width, rate, stereo);
             signal.durationMs = wholeMs;
             reader.readPrefix(signal.data, keep * width);

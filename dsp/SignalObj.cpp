@@ -16,6 +16,15 @@ namespace {
 // Half away from zero, as every "rounded" value of the preparation.
 inline double roundHalfAway(double v) { return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5); }
 
+// Truncation toward zero that saturates instead of overflowing: positions
+// computed from a damaged header's rate can exceed any frame count.
+inline int32_t truncToInt32(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 2147483647.0) return INT32_MAX;
+    if (v <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
 inline int16_t* allocSamples(size_t n) {
     // Zero-filled: samples a reader leaves undelivered are silence.
     auto* p = static_cast<int16_t*>(std::calloc(n ? n : 1, sizeof(int16_t)));
@@ -59,11 +68,11 @@ void SignalObj::CreateBuffer(int32_t count, int32_t sampleRate, bool stereo) {
 }
 
 void SignalObj::Crop(double startMs, double lengthMs) {
-    const int32_t first = static_cast<int32_t>(rate * startMs / 1000.0);
-    const int32_t end = static_cast<int32_t>(rate * lengthMs / 1000.0 + first);
-    const int32_t frames = end - first;
+    const int32_t first = truncToInt32(rate * startMs / 1000.0);
+    const int32_t end = truncToInt32(rate * lengthMs / 1000.0 + first);
+    const int64_t frames = int64_t(end) - first;
     if (frames < 1) throw QuorbixError("Signal is corrupt");
-    keepFrames(first, frames);
+    keepFrames(first, static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX)));
 }
 
 // Keeps frames [first, first + frames) of the buffer, moving them to its start
@@ -72,8 +81,9 @@ void SignalObj::Crop(double startMs, double lengthMs) {
 // round of page faults.
 void SignalObj::keepFrames(int32_t first, int32_t frames) {
     const size_t keep = static_cast<size_t>(frames) * width;
-    const int32_t available = std::max<int32_t>(0, std::min(first + frames, length) - std::max(first, 0));
-    if (!ownsData_ || first < 0 || first + frames > length) {
+    const int64_t end = int64_t(first) + frames;
+    const int64_t available = std::max<int64_t>(0, std::min<int64_t>(end, length) - std::max(first, 0));
+    if (!ownsData_ || first < 0 || end > length) {
         int16_t* fresh = allocSamples(keep);
         if (available > 0)
             std::memcpy(fresh, data + static_cast<size_t>(std::max(first, 0)) * width,
@@ -107,12 +117,12 @@ SignalObj* SignalObj::CreateExcerpt(double startMs, double lengthMs) {
     ex->stereoCorrelation = stereoCorrelation;
     ex->stereoMeasured = stereoMeasured;
     ex->stereoBalanceDb = stereoBalanceDb;
-    int32_t first = static_cast<int32_t>(rate * startMs / 1000.0);
-    int32_t frames = static_cast<int32_t>(rate * lengthMs / 1000.0);
+    int32_t first = truncToInt32(rate * startMs / 1000.0);
+    int32_t frames = truncToInt32(rate * lengthMs / 1000.0);
     if (first < 0) first = 0;
     if (first > length) first = length;
     if (frames < 0) frames = 0;
-    if (first + frames > length) frames = length - first;
+    if (int64_t(first) + frames > length) frames = length - first;
     ex->data = data + static_cast<size_t>(first) * width;
     ex->ownsData_ = false;
     ex->length = frames;
@@ -180,7 +190,7 @@ void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
 void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
     const int16_t* x = data;
     const int32_t n = length;
-    const int32_t block = static_cast<int32_t>(rate * 2.2 / 400.0);
+    const int32_t block = truncToInt32(rate * 2.2 / 400.0);
     durationMs = GetDurationMs();
 
     int32_t start = n;
@@ -247,7 +257,7 @@ void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
 void SignalObj::RemoveDCOffset() {
     const int32_t n = length;
     const double alpha = 1000.0 / (rate * 1000.0);
-    const int32_t settle = 3 * static_cast<int32_t>(rate * 1.0);
+    const int64_t settle = 3 * int64_t(truncToInt32(rate * 1.0));
     double m = 0.0, sum = 0.0;
     int32_t counter = 0;
     int32_t maxV = 0, minV = 0;
