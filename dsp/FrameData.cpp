@@ -1,5 +1,7 @@
 #include "dsp/FrameData.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
 
 #include "dsp/FrameTracker.h"
@@ -58,7 +60,19 @@ std::vector<double> FrameData::HammingWindow(int32_t n) {
 }
 
 float* FrameData::AllocateRows(int32_t frames, int32_t bins) {
-    rows_.assign(static_cast<size_t>(frames) * static_cast<size_t>(bins), 0.0f);
+    const size_t n = static_cast<size_t>(frames) * static_cast<size_t>(bins);
+    if (n > rows_.capacity()) {
+        // Rows of a whole song run to tens of megabytes: ask for large pages
+        // before they are first touched. Only a hint.
+        std::vector<float>().swap(rows_);
+        rows_.reserve(n);
+        constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
+        const auto start = reinterpret_cast<uintptr_t>(rows_.data());
+        const uintptr_t begin = (start + kLargePage - 1) & ~(kLargePage - 1);
+        const uintptr_t end = (start + n * sizeof(float)) & ~(kLargePage - 1);
+        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    }
+    rows_.assign(n, 0.0f);
     length = frames;
     width = bins;
     elementCount = frames * bins;
