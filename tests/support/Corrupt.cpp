@@ -1,16 +1,12 @@
 #include "Corrupt.h"
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <thread>
 
 #include "TestFiles.h"
 
@@ -108,50 +104,6 @@ size_t findBytes(const Bytes& file, const std::string& pattern, size_t from) {
                                 pattern.begin(), pattern.end(),
                                 [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); });
     return it == file.end() ? std::string::npos : static_cast<size_t>(it - file.begin());
-}
-
-GuardedRun runGuarded(const std::string& program, const std::vector<std::string>& args,
-                      double limitSeconds) {
-    GuardedRun run;
-    TempDir tmp;
-    const std::string outPath = tmp.path("stdout"), errPath = tmp.path("stderr");
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        if (!std::freopen(outPath.c_str(), "w", stdout)) _exit(126);
-        if (!std::freopen(errPath.c_str(), "w", stderr)) _exit(126);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (done < 0) throw std::runtime_error("waitpid failed");
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        if (elapsed.count() > limitSeconds) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            run.timedOut = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-    auto grab = [](const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
-    run.out = grab(outPath);
-    run.err = grab(errPath);
-    return run;
 }
 
 }  // namespace test

@@ -45,18 +45,4 @@ void resealOggPage(Bytes& file, size_t page);
 // Offset of the first occurrence of `pattern` at or after `from`, or npos.
 size_t findBytes(const Bytes& file, const std::string& pattern, size_t from = 0);
 
-// How a guarded run ended.
-struct GuardedRun {
-    int status = -1;        // exit status when the program exited normally
-    int signal = 0;         // the terminating signal otherwise
-    bool timedOut = false;  // killed by the guard
-    double seconds = 0.0;   // wall-clock time taken
-    std::string out, err;
-};
-
-// Runs a program with arguments, killing it (SIGKILL) when it has not ended
-// after limitSeconds.
-GuardedRun runGuarded(const std::string& program, const std::vector<std::string>& args,
-                      double limitSeconds);
-
 }  // namespace test

@@ -1,14 +1,17 @@
 #include "TestFiles.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 namespace test {
 
@@ -38,15 +41,17 @@ bool fileExists(const std::string& path) { return std::filesystem::exists(path);
 std::string builtProgram(const std::string& name) { return std::string(VEX_BINARY_DIR) + "/" + name; }
 
 
-int runProgram(const std::string& program, const std::vector<std::string>& args, std::string* out,
-               std::string* err) {
+GuardedRun runGuarded(const std::string& program, const std::vector<std::string>& args,
+                      double limitSeconds) {
+    GuardedRun run;
     TempDir tmp;
     const std::string outPath = tmp.path("stdout"), errPath = tmp.path("stderr");
+    const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
-    if (pid < 0) return -1;
+    if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        std::freopen(outPath.c_str(), "w", stdout);
-        std::freopen(errPath.c_str(), "w", stderr);
+        if (!std::freopen(outPath.c_str(), "w", stdout)) _exit(126);
+        if (!std::freopen(errPath.c_str(), "w", stderr)) _exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -55,14 +60,37 @@ int runProgram(const std::string& program, const std::vector<std::string>& args,
         _exit(127);
     }
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0) throw std::runtime_error("waitpid failed");
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        if (elapsed.count() > limitSeconds) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            run.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
     auto grab = [](const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     };
-    if (out) *out = grab(outPath);
-    if (err) *err = grab(errPath);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = grab(outPath);
+    run.err = grab(errPath);
+    return run;
+}
+
+int runProgram(const std::string& program, const std::vector<std::string>& args, std::string* out,
+               std::string* err) {
+    const GuardedRun run = runGuarded(program, args, 600.0);
+    if (out) *out = run.out;
+    if (err) *err = run.err;
+    return run.timedOut || run.signal ? -1 : run.status;
 }
 
 bool haveTool(const std::string& name) {

@@ -23,9 +23,23 @@ std::vector<uint8_t> readBytes(const std::string& path);
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool fileExists(const std::string& path);
 
+// How a guarded run ended.
+struct GuardedRun {
+    int status = -1;        // exit status when the program exited normally
+    int signal = 0;         // the terminating signal otherwise
+    bool timedOut = false;  // killed by the guard
+    double seconds = 0.0;   // wall-clock time taken
+    std::string out, err;
+};
+
+// Runs a program with arguments, killing it (SIGKILL) when it has not ended
+// after limitSeconds.
+GuardedRun runGuarded(const std::string& program, const std::vector<std::string>& args,
+                      double limitSeconds);
+
 // Runs a built program of the project (vexcore, vextool) with arguments and
-// returns its exit status (-1 when it did not exit normally); stdout and
-// stderr are captured into the given strings when non-null.
+// returns its exit status (-1 when it did not exit normally or ran past ten
+// minutes); stdout and stderr are captured into the given strings when non-null.
 int runProgram(const std::string& program, const std::vector<std::string>& args,
                std::string* out = nullptr, std::string* err = nullptr);
 std::string builtProgram(const std::string& name);
