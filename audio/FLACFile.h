@@ -10,7 +10,7 @@ class SignalObj;
 // Reader of FLAC files. open() reads STREAMINFO to size the output and sets up
 // a decoder; readAll decodes the whole file, delivering the low 16 bits of
 // every sample, interleaved frame by frame.
-class FLACFile : public SoundFile {
+class FLACFile : public BasicSoundFile {
 public:
     FLACFile();
     ~FLACFile() override;
@@ -24,11 +24,6 @@ public:
     bool canReadPrefix() const override { return true; }
     bool readPrefix(int16_t* dest, int32_t count) override;
     void close() override;
-    int32_t sampleCount() const override { return sampleCount_; }
-    int32_t sampleRate() const override { return sampleRate_; }
-    void setSampleRate(int32_t rate) override { sampleRate_ = rate; }
-    bool isStereo() const override { return stereo_; }
-    int32_t channels() const { return channels_; }
 
 private:
     bool decode(int16_t* dest, int32_t capacity, bool stopWhenFull);
@@ -36,10 +31,6 @@ private:
     struct Decoder;  // the library's decoder and its write context
     std::unique_ptr<Decoder> decoder_;
     std::string path_;  // the decoder is bound to the file when decoding starts
-    int32_t sampleCount_ = 0;
-    int32_t sampleRate_ = 0;
-    int32_t channels_ = 0;
-    bool stereo_ = false;
 };
 
 // Load function of the FLAC format.

@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -24,30 +23,42 @@ std::vector<const Quavertone::FileFormat*>& registry() {
     return formats;
 }
 
-class OggFormat : public Quavertone::FileFormat {
+// What the four formats share: a name, extensions, the library engine's
+// capability flag and the load function installed at registration.
+class RegisteredFormat : public Quavertone::FileFormat {
 public:
-    const char* name() const override { return "Ogg Vorbis"; }
-    const char* const* extensions() const override {
-        static const char* const exts[] = {".ogg", nullptr};
-        return exts;
-    }
-    bool accepts(const char* path, size_t length) const override {
-        return length > 4 && endsWith(path, length, ".ogg");
-    }
-    bool capability() const override { return true; }
-    static Quavertone::LoadFunction loader;
+    RegisteredFormat(const char* name, const char* const* extensions, bool capability)
+        : name_(name), extensions_(extensions), capability_(capability) {}
+    const char* name() const override { return name_; }
+    const char* const* extensions() const override { return extensions_; }
+    bool capability() const override { return capability_; }
+    Quavertone::LoadFunction loader = nullptr;
 
 protected:
     Quavertone::LoadFunction loadFunction() const override { return loader; }
+
+private:
+    const char* name_;
+    const char* const* extensions_;
+    bool capability_;
 };
 
-class FLACFormat : public Quavertone::FileFormat {
+constexpr const char* kOggExtensions[] = {".ogg", nullptr};
+constexpr const char* kFLACExtensions[] = {".flac", ".fla", nullptr};
+constexpr const char* kMP3Extensions[] = {".mp3", nullptr};
+constexpr const char* kWaveExtensions[] = {".wav", ".wave", nullptr};
+
+class OggFormat : public RegisteredFormat {
 public:
-    const char* name() const override { return "FLAC"; }
-    const char* const* extensions() const override {
-        static const char* const exts[] = {".flac", ".fla", nullptr};
-        return exts;
+    OggFormat() : RegisteredFormat("Ogg Vorbis", kOggExtensions, true) {}
+    bool accepts(const char* path, size_t length) const override {
+        return length > 4 && endsWith(path, length, ".ogg");
     }
+};
+
+class FLACFormat : public RegisteredFormat {
+public:
+    FLACFormat() : RegisteredFormat("FLAC", kFLACExtensions, false) {}
     bool accepts(const char* path, size_t length) const override {
         if (length > 4 && endsWith(path, length, ".fla")) return true;
         if (length > 5 && endsWith(path, length, ".flac")) return true;
@@ -55,52 +66,24 @@ public:
         const char* dot = std::strrchr(path, '.');
         return dot && strncasecmp(dot + 1, "flac", 4) == 0 && dot[5] == '#';
     }
-    bool capability() const override { return false; }
-    static Quavertone::LoadFunction loader;
-
-protected:
-    Quavertone::LoadFunction loadFunction() const override { return loader; }
 };
 
-class MP3Format : public Quavertone::FileFormat {
+class MP3Format : public RegisteredFormat {
 public:
-    const char* name() const override { return "MP3"; }
-    const char* const* extensions() const override {
-        static const char* const exts[] = {".mp3", nullptr};
-        return exts;
-    }
+    MP3Format() : RegisteredFormat("MP3", kMP3Extensions, true) {}
     bool accepts(const char* path, size_t length) const override {
         return length > 4 && endsWith(path, length, ".mp3");
     }
-    bool capability() const override { return true; }
-    static Quavertone::LoadFunction loader;
-
-protected:
-    Quavertone::LoadFunction loadFunction() const override { return loader; }
 };
 
-class WaveFormat : public Quavertone::FileFormat {
+class WaveFormat : public RegisteredFormat {
 public:
-    const char* name() const override { return "Wave"; }
-    const char* const* extensions() const override {
-        static const char* const exts[] = {".wav", ".wave", nullptr};
-        return exts;
-    }
+    WaveFormat() : RegisteredFormat("Wave", kWaveExtensions, true) {}
     bool accepts(const char* path, size_t length) const override {
         return (length > 4 && endsWith(path, length, ".wav")) ||
                (length > 5 && endsWith(path, length, ".wave"));
     }
-    bool capability() const override { return true; }
-    static Quavertone::LoadFunction loader;
-
-protected:
-    Quavertone::LoadFunction loadFunction() const override { return loader; }
 };
-
-Quavertone::LoadFunction OggFormat::loader = nullptr;
-Quavertone::LoadFunction FLACFormat::loader = nullptr;
-Quavertone::LoadFunction MP3Format::loader = nullptr;
-Quavertone::LoadFunction WaveFormat::loader = nullptr;
 
 OggFormat oggFormat;
 FLACFormat flacFormat;
@@ -109,9 +92,8 @@ WaveFormat waveFormat;
 
 // Installing the load function and joining the registry happen together, so
 // a format without a loader can never be found.
-template <class Format>
-void install(Format& format, Quavertone::LoadFunction fn) {
-    Format::loader = fn;
+void install(RegisteredFormat& format, Quavertone::LoadFunction fn) {
+    format.loader = fn;
     for (const auto* f : registry())
         if (f == &format) return;
     registry().push_back(&format);

@@ -25,3 +25,20 @@ public:
     virtual bool canReadPrefix() const { return false; }
     virtual bool readPrefix(int16_t* /*dest*/, int32_t /*count*/) { return false; }
 };
+
+// The state every reader keeps: the stream's shape as its header gives it,
+// set by open() (or a preparation step) and reported through the accessors.
+class BasicSoundFile : public SoundFile {
+public:
+    int32_t sampleCount() const override { return sampleCount_; }
+    int32_t sampleRate() const override { return sampleRate_; }
+    void setSampleRate(int32_t rate) override { sampleRate_ = rate; }
+    bool isStereo() const override { return stereo_; }
+    int32_t channels() const { return channels_; }
+
+protected:
+    int32_t sampleCount_ = 0;
+    int32_t sampleRate_ = 0;
+    int32_t channels_ = 0;
+    bool stereo_ = false;
+};

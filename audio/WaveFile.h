@@ -7,29 +7,21 @@ class SignalObj;
 
 // Reader of canonical RIFF WAVE files: 16-bit PCM, one or two channels, the
 // "data" chunk right after the "fmt " chunk. Anything else fails to open.
-class WaveFile : public SoundFile {
+class WaveFile : public BasicSoundFile {
 public:
+    WaveFile() { channels_ = 1; }
     ~WaveFile() override;
 
     bool open(const char* path) override;
     bool readAll(int16_t* dest) override;
     void close() override;
-    int32_t sampleCount() const override { return sampleCount_; }
-    int32_t sampleRate() const override { return sampleRate_; }
-    void setSampleRate(int32_t rate) override { sampleRate_ = rate; }
-    bool isStereo() const override { return stereo_; }
     bool canReadPrefix() const override { return true; }
     bool readPrefix(int16_t* dest, int32_t count) override;
-    int32_t channels() const { return channels_; }
 
     // Reads exactly n bytes in blocks of at most 4096; false when the file ends first.
     static bool readFully(int fd, void* dest, int64_t n);
 
 private:
-    int32_t sampleRate_ = 0;
-    int32_t sampleCount_ = 0;
-    int32_t channels_ = 1;
-    bool stereo_ = false;
     int fd_ = -1;
 };
 

@@ -1,40 +1,25 @@
 #include "dsp/SignalObj.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
+#include "dsp/LargePages.h"
 #include "dsp/QuorbixError.h"
+#include "dsp/Rounding.h"
 #include "dsp/Resampler.h"
 
 namespace {
 
-// Half away from zero, as every "rounded" value of the preparation.
-inline double roundHalfAway(double v) { return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5); }
 
-// Truncation toward zero that saturates instead of overflowing: positions
-// computed from a damaged header's rate can exceed any frame count.
-inline int32_t truncToInt32(double v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483647.0) return INT32_MAX;
-    if (v <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
 
 inline int16_t* allocSamples(size_t n) {
     // Zero-filled: samples a reader leaves undelivered are silence.
     auto* p = static_cast<int16_t*>(std::calloc(n ? n : 1, sizeof(int16_t)));
     if (!p) throw QuorbixError("SignalObj::CreateBuffer: Failed to acquire memory\n");
-    // A whole song is touched page by page once; large pages make that a few
-    // hundred faults instead of tens of thousands. Only a hint.
-    constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kLargePage - 1) & ~(kLargePage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n * sizeof(int16_t)) & ~(kLargePage - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    adviseLargePages(p, n * sizeof(int16_t));
     return p;
 }
 
@@ -83,7 +68,7 @@ void SignalObj::keepFrames(int32_t first, int32_t frames) {
     const size_t keep = static_cast<size_t>(frames) * width;
     const int64_t end = int64_t(first) + frames;
     const int64_t available = std::max<int64_t>(0, std::min<int64_t>(end, length) - std::max(first, 0));
-    if (!ownsData_ || first < 0 || end > length) {
+    if (first < 0 || end > length) {
         int16_t* fresh = allocSamples(keep);
         if (available > 0)
             std::memcpy(fresh, data + static_cast<size_t>(std::max(first, 0)) * width,
@@ -91,6 +76,7 @@ void SignalObj::keepFrames(int32_t first, int32_t frames) {
         replaceBuffer(fresh, frames);
         return;
     }
+    makeOwned();
     if (first > 0) std::memmove(data, data + static_cast<size_t>(first) * width, keep * sizeof(int16_t));
     shrink(keep);
     length = frames;
@@ -156,7 +142,7 @@ void SignalObj::PrepareStereo(int32_t targetRate, double threshold) {
 template <bool Difference>
 void SignalObj::mixDown() {
     if (width != 2) return;
-    if (!ownsData_) replaceBuffer(copySamples(), length);
+    makeOwned();
     // In place: frame i is read from values 2i and 2i + 1 before value i is written.
     const int32_t frames = length;
     double diffSum = 0.0;
@@ -171,10 +157,13 @@ void SignalObj::mixDown() {
     stereoDifference = frames > 0 ? static_cast<int32_t>(diffSum / frames) : 0;
 }
 
-int16_t* SignalObj::copySamples() const {
+// The in-place operations need samples of their own: an excerpt copies its
+// stretch of the parent's buffer first.
+void SignalObj::makeOwned() {
+    if (ownsData_) return;
     int16_t* copy = allocSamples(static_cast<size_t>(elementCount));
     if (elementCount > 0) std::memcpy(copy, data, static_cast<size_t>(elementCount) * sizeof(int16_t));
-    return copy;
+    replaceBuffer(copy, length);
 }
 
 void SignalObj::MixToMono() { mixDown<false>(); }
@@ -247,7 +236,7 @@ void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
     if (frames < 1) throw QuorbixError("Signal is corrupt");
     // Works on the first `length` values whatever the width: a two-channel
     // signal prepared without a down-mix keeps width 2 but only these values.
-    if (!ownsData_) replaceBuffer(copySamples(), length);
+    makeOwned();
     if (start > 0) std::memmove(data, data + start, static_cast<size_t>(frames) * sizeof(int16_t));
     shrink(static_cast<size_t>(frames));
     length = frames;

@@ -50,7 +50,7 @@ private:
     void replaceBuffer(int16_t* fresh, int32_t frames);
     void keepFrames(int32_t first, int32_t frames);
     void shrink(size_t values);
-    int16_t* copySamples() const;
+    void makeOwned();
     template <bool Difference> void mixDown();
 
     bool ownsData_ = true;  // false for excerpts, which view the parent's samples

@@ -10,6 +10,7 @@
 #include "analysis/SongObj.h"
 #include "audio/FileFormat.h"
 #include "dsp/QuorbixError.h"
+#include "dsp/Rounding.h"
 #include "io/DataOutput.h"
 #include "io/PrintRecord.h"
 #include "print/Fingerprint.h"
@@ -22,14 +23,8 @@ void logIfEnabled(const char* text) {
 }
 
 // A duration in the record: truncated toward zero to 32 bits. A header with a
-// sample rate of 0 gives no finite duration, which counts as none at all;
-// finite values beyond 32 bits saturate rather than wrap.
-int64_t recordedMs(double ms) {
-    if (!std::isfinite(ms)) return 0;
-    if (ms >= 2147483647.0) return INT32_MAX;
-    if (ms <= -2147483648.0) return INT32_MIN;
-    return static_cast<int32_t>(ms);
-}
+// sample rate of 0 gives no finite duration, which counts as none at all.
+int64_t recordedMs(double ms) { return std::isfinite(ms) ? truncToInt32(ms) : 0; }
 
 }  // namespace
 

@@ -15,7 +15,7 @@ class MP3Decoder;
 
 // The reader of MPEG audio files. Unlike the other readers it decodes the
 // whole stream in its preparation step, so the sample count is exact.
-class MP3File : public SoundFile {
+class MP3File : public BasicSoundFile {
 public:
     MP3File();
     ~MP3File() override;
@@ -28,19 +28,12 @@ public:
     bool prepareMemory(const uint8_t* data, size_t size, int64_t framesPerChunk = 0);
     bool readAll(int16_t* dest) override;
     void close() override;
-    int32_t sampleCount() const override { return sampleCount_; }
-    int32_t sampleRate() const override { return sampleRate_; }
-    void setSampleRate(int32_t rate) override { sampleRate_ = rate; }
     bool isStereo() const override { return channels_ > 1; }
-    int32_t channels() const { return channels_; }
     const mp3::StreamInfo& info() const { return info_; }
 
 private:
     bool run(const uint8_t* data, size_t size, int64_t framesPerChunk);
 
-    int32_t sampleCount_ = 0;
-    int32_t sampleRate_ = 0;
-    int32_t channels_ = 0;
     std::unique_ptr<mp3::MP3Decoder> decoder_;
     mp3::StreamInfo info_;
     std::string path_;
