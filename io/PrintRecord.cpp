@@ -27,12 +27,16 @@ void PrintRecord::write(DataOutput& out) const {
     for (uint8_t c : counts) out.writeByte(c);
 }
 
+void PrintRecord::readFields(DataInput& in) {
+    for (auto& row : values)
+        for (int16_t& v : row) v = static_cast<int16_t>(in.readShort());
+    for (uint8_t& c : counts) c = static_cast<uint8_t>(in.readByte());
+}
+
 PrintRecord* PrintRecord::read(DataInput& in) {
     if (in.readByte() != 1) in.setError("Unsupported version");
     auto* record = new PrintRecord;
-    for (auto& row : record->values)
-        for (int16_t& v : row) v = static_cast<int16_t>(in.readShort());
-    for (uint8_t& c : record->counts) c = static_cast<uint8_t>(in.readByte());
+    record->readFields(in);
     record->sortCounts();
     return record;
 }
@@ -49,9 +53,7 @@ int PrintRecord::toBytes(uint8_t* buffer) const {
 bool PrintRecord::fromBytes(const uint8_t* buffer, int length) {
     if (!buffer || length != kRecordSize || buffer[0] != 1) return false;
     BufferDataInput in(buffer + 1, length - 1);
-    for (auto& row : values)
-        for (int16_t& v : row) v = static_cast<int16_t>(in.readShort());
-    for (uint8_t& c : counts) c = static_cast<uint8_t>(in.readByte());
+    readFields(in);  // the stored order of the counts is kept
     return true;
 }
 

@@ -28,6 +28,7 @@ public:
     uint8_t counts[kCounts] = {};
 
 private:
+    void readFields(DataInput& in);
     void sortCounts();
 };
 

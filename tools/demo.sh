@@ -13,22 +13,14 @@ sox -q -n -r 44100 -c 2 -b 16 "$OUT/clicks.wav" synth 0.01 whitenoise vol 0.5 pa
 sox -q -m "$OUT/tones.wav" "$OUT/clicks.wav" "$OUT/example.wav"
 echo "Example: $OUT/example.wav (20 s, 44100 Hz, stereo)"
 
-run() {
-    label=$1; shift
-    set +e
-    "$@"
-    status=$?
-    set -e
-    echo "$label: exit status $status"
-    return 0
-}
-
 for command in validate fp analyze; do
     record="$OUT/$command.rec"
     rm -f "$record"
     echo
     echo "== vexcore $command"
-    run "vexcore $command" "$VEXCORE" "$command" "$OUT/example.wav" "$record"
+    status=0
+    "$VEXCORE" "$command" "$OUT/example.wav" "$record" || status=$?
+    echo "vexcore $command: exit status $status"
     if [ -f "$record" ]; then
         "$VEXTOOL" dump "$record"
     else
