@@ -175,7 +175,6 @@ void Resampler::SetUp(double factor, int32_t channels, double gain) {
         throw QuorbixError("Programming error: Resampler channel count out of range");
 
     factor_ = factor;
-    gain_ = gain;
     firstCall_ = true;
     time_ = 0;
     obuffSize_ = static_cast<int32_t>(factor * kIbuffSize);

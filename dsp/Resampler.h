@@ -32,7 +32,7 @@ public:
     int32_t Convert(const int16_t* input, int32_t& inCount, int32_t wanted, int16_t* output);
 
     void SetPath(Path path) { path_ = path; }
-    // "sse2" or "portable": how the Fast path's dot product was compiled.
+    // "avx2", "sse2" or "portable": the dot product the Fast path uses here.
     static const char* FastPathName();
 
     static constexpr double kMaxFactor = 1024.0;
@@ -51,7 +51,6 @@ private:
     double factor_ = 1.0;
     int32_t channels_ = 0;
     bool firstCall_ = true;
-    double gain_ = 1.0;
     int32_t obuffSize_ = 0;
 
     // Derived from the factor at set-up.

@@ -25,11 +25,6 @@ std::vector<int32_t> wideNoise(size_t n, int bits, uint32_t seed) {
     return x;
 }
 
-test::ReadResult readFlac(const std::string& path) {
-    FLACFile reader;
-    return test::readThrough(reader, path);
-}
-
 }  // namespace
 
 TEST(FLACFile, DeliversTheLowSixteenBitsOfEverySampleInterleaved) {
@@ -44,7 +39,7 @@ TEST(FLACFile, DeliversTheLowSixteenBitsOfEverySampleInterleaved) {
         std::vector<int16_t> want(input.size());
         for (size_t i = 0; i < input.size(); ++i) want[i] = static_cast<int16_t>(input[i] & 0xFFFF);
 
-        const auto r = readFlac(dir.path("x.flac"));
+        const auto r = test::readThrough<FLACFile>(dir.path("x.flac"));
         ASSERT_TRUE(r.opened);
         EXPECT_TRUE(r.readOk);
         EXPECT_EQ(r.count, static_cast<int32_t>(want.size()));
@@ -67,7 +62,7 @@ TEST(FLACFile, CountComesFromStreamInfoAndIsNeverExceeded) {
         SCOPED_TRACE(c.what);
         test::writeFlac(path, input, 2, c.rate);
         test::setFlacTotalSamples(path, c.total);
-        const auto r = readFlac(path);
+        const auto r = test::readThrough<FLACFile>(path);
         ASSERT_TRUE(r.opened);
         ASSERT_EQ(r.count, c.count);
         EXPECT_EQ(test::commonPrefix(r.values, input), c.written);
@@ -86,7 +81,7 @@ TEST(FLACFile, DamagedFilesOpenAndDeliverWhatDecodes) {
     for (const auto& [name, file] : {std::pair{"cut.flac", cut}, std::pair{"holed.flac", holed}}) {
         SCOPED_TRACE(name);
         test::writeBytes(dir.path(name), file);
-        const auto r = readFlac(dir.path(name));
+        const auto r = test::readThrough<FLACFile>(dir.path(name));
         ASSERT_TRUE(r.opened);
         EXPECT_TRUE(r.readOk);
         EXPECT_EQ(r.count, static_cast<int32_t>(input.size()));  // still the announced size
@@ -107,7 +102,7 @@ TEST(FLACFile, OpenFailsWhenTheNameIsNotAReadableFlacFile) {
     test::writeWav(dir.path("wave.flac"), test::noise(2000, 1.0, 1000, 12), 44100, 1);
     for (const char* name : {"missing.flac", "real.flac#2", "empty.flac", "magic-only.flac", "wave.flac"}) {
         SCOPED_TRACE(name);
-        EXPECT_FALSE(readFlac(dir.path(name)).opened);
+        EXPECT_FALSE(test::readThrough<FLACFile>(dir.path(name)).opened);
     }
 }
 

@@ -56,11 +56,6 @@ std::vector<int16_t> tones(int channels, int rate, double seconds) {
     return channels == 1 ? left : test::interleave(left, test::sine(550, rate, seconds, 7000));
 }
 
-test::ReadResult readOgg(const std::string& path) {
-    OggFile reader;
-    return test::readThrough(reader, path);
-}
-
 }  // namespace
 
 TEST(OggFile, DeliversTheLibrarysDecodeInterleaved) {
@@ -70,7 +65,7 @@ TEST(OggFile, DeliversTheLibrarysDecodeInterleaved) {
         SCOPED_TRACE(testing::Message() << c.channels << " ch, " << c.rate << " Hz");
         const auto input = tones(c.channels, c.rate, 1.01);
         test::writeOggVorbis(dir.path("x.ogg"), input, c.channels, c.rate);
-        const auto r = readOgg(dir.path("x.ogg"));
+        const auto r = test::readThrough<OggFile>(dir.path("x.ogg"));
         ASSERT_TRUE(r.opened);
         EXPECT_TRUE(r.readOk);
         ASSERT_EQ(r.count, static_cast<int32_t>(input.size()));
@@ -102,12 +97,12 @@ TEST(OggFile, ChainsAreCutOrLeftShortAtTheFirstLinksCount) {
     test::writeBytes(dir.path("more.ogg"), chain(mono, stereo));
     test::writeBytes(dir.path("fewer.ogg"), chain(stereo, mono));
 
-    const auto more = readOgg(dir.path("more.ogg"));
+    const auto more = test::readThrough<OggFile>(dir.path("more.ogg"));
     ASSERT_EQ(more.count, 44100 + 22050);
     EXPECT_LE(maxDifference(more.values, floatDecode(dir.path("more.ogg")), more.count), 1);
     EXPECT_TRUE(test::unwrittenFrom(more.values, more.count));  // the surplus 22050 dropped
 
-    const auto fewer = readOgg(dir.path("fewer.ogg"));
+    const auto fewer = test::readThrough<OggFile>(dir.path("fewer.ogg"));
     ASSERT_EQ(fewer.count, 2 * (22050 + 44100));
     const auto decoded = floatDecode(dir.path("fewer.ogg"));
     ASSERT_EQ(decoded.size(), 44100u + 44100u);
@@ -127,7 +122,7 @@ TEST(OggFile, DamagedFilesStillReadToTheEnd) {
     test::writeBytes(dir.path("holed.ogg"), holed);
     for (const char* name : {"cut.ogg", "holed.ogg"}) {
         SCOPED_TRACE(name);
-        const auto r = readOgg(dir.path(name));
+        const auto r = test::readThrough<OggFile>(dir.path(name));
         ASSERT_TRUE(r.opened);
         EXPECT_TRUE(r.readOk);
         const auto decoded = floatDecode(dir.path(name));
@@ -155,7 +150,7 @@ TEST(OggFile, OnlyReadableVorbisStreamsOpenAndLoad) {
     test::writeBytes(dir.path("header.ogg"), header);
     for (const char* name : {"missing.ogg", "mpeg.ogg", "empty.ogg", "flac.ogg", "header.ogg"}) {
         SCOPED_TRACE(name);
-        EXPECT_FALSE(readOgg(dir.path(name)).opened);
+        EXPECT_FALSE(test::readThrough<OggFile>(dir.path(name)).opened);
     }
 
     // The name picks the format and no other is tried when its reader fails.

@@ -22,8 +22,9 @@ struct Result {
 
 // Converts `channels` equally long channels stored one after the other, as
 // SignalObj::ChangeRate does for one: wanted = trunc(count * factor).
-Result convert(const std::vector<int16_t>& in, double factor, Resampler::Path path,
-               int32_t channels = 1, double gain = 1.0) {
+Result convert(const std::vector<int16_t>& in, double factor,
+               Resampler::Path path = Resampler::Path::Fast, int32_t channels = 1,
+               double gain = 1.0) {
     Resampler r;
     r.SetPath(path);
     r.SetUp(factor, channels, gain);
@@ -34,10 +35,6 @@ Result convert(const std::vector<int16_t>& in, double factor, Resampler::Path pa
     res.consumed = count;
     res.got = r.Convert(in.data(), res.consumed, wanted, res.out.data());
     return res;
-}
-
-Result convert(const std::vector<int16_t>& in, double factor) {
-    return convert(in, factor, Resampler::Path::Fast);
 }
 
 // The output clock's step in input samples, 15 fraction bits.
@@ -64,6 +61,14 @@ double rms(const std::vector<int16_t>& y, size_t from, size_t to) {
     double e = 0;
     for (size_t i = from; i < to; ++i) e += double(y[i]) * y[i];
     return std::sqrt(e / double(to - from));
+}
+
+void expectSameOutput(const Result& a, const Result& b) {
+    EXPECT_EQ(a.got, b.got);
+    EXPECT_EQ(a.consumed, b.consumed);
+    ASSERT_EQ(a.out.size(), b.out.size());
+    const auto diff = std::mismatch(a.out.begin(), a.out.end(), b.out.begin());
+    EXPECT_TRUE(diff.first == a.out.end()) << "first difference at " << (diff.first - a.out.begin());
 }
 
 std::string thrownMessage(double factor, int32_t channels = 1, double gain = 1.0) {
@@ -241,14 +246,6 @@ TEST(Resampler, DcComesOutScaledByTheGain) {
                 EXPECT_NEAR(r.out[j], -20000 * gain, 0.005 * 20000) << j;
         }
     }
-}
-
-void expectSameOutput(const Result& a, const Result& b) {
-    EXPECT_EQ(a.got, b.got);
-    EXPECT_EQ(a.consumed, b.consumed);
-    ASSERT_EQ(a.out.size(), b.out.size());
-    const auto diff = std::mismatch(a.out.begin(), a.out.end(), b.out.begin());
-    EXPECT_TRUE(diff.first == a.out.end()) << "first difference at " << (diff.first - a.out.begin());
 }
 
 // The fast paths regroup the arithmetic; they must not change one bit.

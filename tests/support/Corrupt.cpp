@@ -1,14 +1,7 @@
 #include "Corrupt.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
-
-#include "TestFiles.h"
 
 namespace test {
 

@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-// Deterministic damage for whole audio files, and a way to run a program
-// that cannot block the suite when it hangs.
+// Deterministic damage for whole audio files.
 namespace test {
 
 using Bytes = std::vector<uint8_t>;

@@ -27,6 +27,12 @@ struct ReadResult {
 
 // open, sampleCount/sampleRate/isStereo, readAll, close.
 ReadResult readThrough(SoundFile& reader, const std::string& path);
+// The same through a fresh reader of class Reader.
+template <class Reader>
+ReadResult readThrough(const std::string& path) {
+    Reader reader;
+    return readThrough(reader, path);
+}
 
 // How many leading values of got equal those of want.
 size_t commonPrefix(const std::vector<int16_t>& got, const std::vector<int16_t>& want);

@@ -36,6 +36,12 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+int64_t be64(const std::vector<uint8_t>& bytes, size_t at) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < 8; ++i) v = v << 8 | bytes.at(at + i);
+    return static_cast<int64_t>(v);
+}
+
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 std::string builtProgram(const std::string& name) { return std::string(VEX_BINARY_DIR) + "/" + name; }

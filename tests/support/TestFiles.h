@@ -22,6 +22,8 @@ private:
 std::vector<uint8_t> readBytes(const std::string& path);
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool fileExists(const std::string& path);
+// The big-endian 64-bit value at offset `at` of a record.
+int64_t be64(const std::vector<uint8_t>& bytes, size_t at);
 
 // How a guarded run ended.
 struct GuardedRun {

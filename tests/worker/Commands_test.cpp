@@ -11,12 +11,6 @@ int vexcore(const std::vector<std::string>& args, std::string* out = nullptr) {
     return test::runProgram(test::builtProgram("vexcore"), args, out);
 }
 
-int64_t be64(const Bytes& b, size_t at) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < 8; ++i) v = v << 8 | b[at + i];
-    return static_cast<int64_t>(v);
-}
-
 }  // namespace
 
 TEST(Worker, AnythingButACommandPrintsTheBanner) {
@@ -62,8 +56,8 @@ TEST(Worker, ValidateReportsBothDurations) {
     const Bytes rec = test::readBytes(out);
     ASSERT_EQ(rec.size(), 17u);
     EXPECT_EQ(rec[0], 1);
-    EXPECT_EQ(be64(rec, 1), 5000);
-    EXPECT_NEAR(be64(rec, 9), 3000, 15);
+    EXPECT_EQ(test::be64(rec, 1), 5000);
+    EXPECT_NEAR(test::be64(rec, 9), 3000, 15);
 
     // A file the reader cannot open: load fails, both values 0, status 0.
     test::writeBytes(dir.path("broken.wav"), Bytes(60, 7));
@@ -81,8 +75,8 @@ TEST(Worker, ValidateReportsBothDurations) {
     test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(22050, 0), 22050, 1);
     ASSERT_EQ(vexcore({"validate", dir.path("silent.wav"), out}), 0);
     const Bytes silent = test::readBytes(out);
-    EXPECT_EQ(be64(silent, 1), 1000);
-    EXPECT_EQ(be64(silent, 9), 0);
+    EXPECT_EQ(test::be64(silent, 1), 1000);
+    EXPECT_EQ(test::be64(silent, 9), 0);
 }
 
 TEST(Worker, UnwritableOutput) {

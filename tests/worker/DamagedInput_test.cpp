@@ -41,12 +41,6 @@ const Command kPrint{"fp", {0, 10, 1001 & 0xFF, 1002 & 0xFF, 1003 & 0xFF},
 const Command kAnalyze{"analyze", {0, 1, 2, 3}, {1, 3}, 71};
 const Command* const kCommands[] = {&kValidate, &kPrint, &kAnalyze};
 
-int64_t be64(const Bytes& b, size_t at) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < 8; ++i) v = v << 8 | b[at + i];
-    return static_cast<int64_t>(v);
-}
-
 // 8 s of stereo with tones and clicks on the beat, so that the undamaged file
 // yields an analysis and a print (which needs about 7.4 s).
 std::vector<int16_t> music() {
@@ -138,7 +132,7 @@ protected:
                 EXPECT_EQ(rec[0], 1) << "version byte";
             }
             if (decodedMs && rec.size() == 17) {
-                EXPECT_EQ(be64(rec, 1), *decodedMs) << "decoded duration";
+                EXPECT_EQ(test::be64(rec, 1), *decodedMs) << "decoded duration";
             }
         } else if (c.leaveNoFile.count(run.status)) {
             EXPECT_FALSE(test::fileExists(out)) << "status " << run.status << " left a file";
