@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "dsp/QuorbixError.h"
+#include "dsp/Rounding.h"
 #include "dsp/SignalObj.h"
 #include "dsp/StopFlags.h"
 
@@ -21,15 +22,6 @@ struct BufFree {
 };
 using PlanPtr = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanFree>;
 using BufPtr = std::unique_ptr<double[], BufFree>;
-
-// Half away from zero, clamped so that out-of-range values stay defined.
-int32_t roundToInt(double v) {
-    if (!(v == v)) return 0;
-    const double r = v > 0.0 ? std::floor(v + 0.5) : std::ceil(v - 0.5);
-    if (r >= 2147483647.0) return 2147483647;
-    if (r <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<int32_t>(r);
-}
 
 // trunc((1 - overlap) * n), or 0 (rejected by SetStep) when not a usable hop.
 int32_t hopFor(double overlap, int32_t n) {
@@ -83,7 +75,6 @@ FFTObj::FFTObj() {
     frameSize_ = kDefaultFrameSize;
     InitFFT(kDefaultFrameSize);
     width = kDefaultFrameSize / 2 + 1;
-    magnitudes_.assign(width, 0.0);
     window_ = HammingWindow(kDefaultFrameSize);
 }
 
@@ -104,7 +95,6 @@ void FFTObj::SetFrameSize(int32_t n) {
     InitFFT(n);
     frameSize_ = n;
     SetBinCount(n / 2 + 1);
-    magnitudes_.assign(width, 0.0);
     window_ = HammingWindow(n);
     SetStep(hopFor(overlap_, n));
 }
@@ -137,31 +127,28 @@ void FFTObj::computeFrame(const int16_t* samples, float* row) {
         for (int32_t i = 0; i < n; ++i) x[i] = samples[i] / 32767.0;
     }
     ForwardFFT();
-    double* m = magnitudes_.data();
     const int32_t half = (n + 1) / 2;
     if ((n & (n - 1)) == 0) {
         // Multiplying by an exact power of two rounds exactly as dividing by
         // its inverse does, and is several times cheaper.
         const double inv = 1.0 / n;
-        m[0] = 2.0 * std::fabs(x[0] * inv);
+        row[0] = static_cast<float>(2.0 * std::fabs(x[0] * inv));
         for (int32_t k = 1; k < half; ++k) {
             const double re = x[k] * inv;
             const double im = x[n - k] * inv;
-            m[k] = 2.0 * std::sqrt(re * re + im * im);
+            row[k] = static_cast<float>(2.0 * std::sqrt(re * re + im * im));
         }
-        m[n / 2] = 2.0 * std::fabs(x[n / 2] * inv);
+        row[n / 2] = static_cast<float>(2.0 * std::fabs(x[n / 2] * inv));
     } else {
         const double scale = static_cast<double>(n);
-        m[0] = 2.0 * std::fabs(x[0] / scale);
+        row[0] = static_cast<float>(2.0 * std::fabs(x[0] / scale));
         for (int32_t k = 1; k < half; ++k) {
             const double re = x[k] / scale;
             const double im = x[n - k] / scale;
-            m[k] = 2.0 * std::sqrt(re * re + im * im);
+            row[k] = static_cast<float>(2.0 * std::sqrt(re * re + im * im));
         }
-        if (n % 2 == 0) m[n / 2] = 2.0 * std::fabs(x[n / 2] / scale);
+        if (n % 2 == 0) row[n / 2] = static_cast<float>(2.0 * std::fabs(x[n / 2] / scale));
     }
-    const int32_t bins = n / 2 + 1;
-    for (int32_t k = 0; k < bins; ++k) row[k] = static_cast<float>(m[k]);
 }
 
 double FFTObj::BeatOverlap(double tempo) const {
@@ -205,5 +192,5 @@ void FFTObj::ReSample(int32_t bands, bool fineLowBand) {
 
 int32_t FFTObj::FrequencyToSemitone(double frequency) {
     // 17.31234049067 = 12 / ln 2: semitones per natural-log unit.
-    return roundToInt(17.31234049067 * std::log(frequency / 27.5));
+    return truncToInt32(roundHalfAway(17.31234049067 * std::log(frequency / 27.5)));
 }

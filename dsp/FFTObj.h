@@ -51,17 +51,12 @@ public:
     // them below 1000 Hz (fine) or 4000 Hz. Throws when a band is narrower
     // than a bin or bands >= bins.
     void ReSample(int32_t bands, bool fineLowBand);
-    bool IsReSampled() const { return resampled_; }
 
     // Semitones above 27.5 Hz, rounded half away from zero.
     static int32_t FrequencyToSemitone(double frequency);
 
-    // Magnitudes of the last computed frame (bins doubles).
-    const double* Magnitudes() const { return magnitudes_.data(); }
-
 private:
     void computeFrame(const int16_t* samples, float* row);
 
-    std::vector<double> magnitudes_;
     bool resampled_ = false;
 };

@@ -1,10 +1,9 @@
 #include "dsp/FrameData.h"
 
-#include <sys/mman.h>
-
 #include <cmath>
 
 #include "dsp/FrameTracker.h"
+#include "dsp/LargePages.h"
 #include "dsp/QuorbixError.h"
 #include "dsp/SignalObj.h"
 
@@ -62,15 +61,10 @@ std::vector<double> FrameData::HammingWindow(int32_t n) {
 float* FrameData::AllocateRows(int32_t frames, int32_t bins) {
     const size_t n = static_cast<size_t>(frames) * static_cast<size_t>(bins);
     if (n > rows_.capacity()) {
-        // Rows of a whole song run to tens of megabytes: ask for large pages
-        // before they are first touched. Only a hint.
+        // Rows of a whole song run to tens of megabytes.
         std::vector<float>().swap(rows_);
         rows_.reserve(n);
-        constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
-        const auto start = reinterpret_cast<uintptr_t>(rows_.data());
-        const uintptr_t begin = (start + kLargePage - 1) & ~(kLargePage - 1);
-        const uintptr_t end = (start + n * sizeof(float)) & ~(kLargePage - 1);
-        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+        adviseLargePages(rows_.data(), n * sizeof(float));
     }
     rows_.assign(n, 0.0f);
     length = frames;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "dsp/Rounding.h"
+
 DensityAccumulator gDensityAccumulator;
 
 void ResetDensityAccumulator() { gDensityAccumulator = DensityAccumulator(); }
@@ -20,16 +22,6 @@ int32_t binOf(const FrameData& s, double f, int32_t limit) {
 
 // Last bin of an inclusive range.
 int32_t binOf(const FrameData& s, double f) { return binOf(s, f, s.BinCount() - 1); }
-
-int32_t clampFrame(const FrameData& s, int32_t i) {
-    return std::min(std::max(i, 0), s.FrameCount());
-}
-
-int32_t truncToInt(double v) {
-    if (!(v > -2147483648.0)) return v == v ? -2147483647 - 1 : 0;
-    if (v >= 2147483647.0) return 2147483647;
-    return static_cast<int32_t>(v);
-}
 
 double frameMean(const FrameData& s, int32_t i) {
     const float* row = s.Frame(i);
@@ -138,8 +130,8 @@ void SegmentStatistics(const FrameData& spectrum, int32_t start, int32_t length,
         if (hop <= 0 || bins <= 0) continue;
         const int64_t a = int64_t(start) + int64_t(j) * length;
         // Frames outside the computed ones are left out rather than read.
-        const int32_t first = clampFrame(spectrum, static_cast<int32_t>(std::clamp<int64_t>(a / hop, 0, frames)));
-        const int32_t end = clampFrame(spectrum, static_cast<int32_t>(std::clamp<int64_t>((a + length) / hop, 0, frames)));
+        const int32_t first = static_cast<int32_t>(std::clamp<int64_t>(a / hop, 0, frames));
+        const int32_t end = static_cast<int32_t>(std::clamp<int64_t>((a + length) / hop, 0, frames));
         const int32_t n = end - first;
         if (n <= 0) continue;
         double sum = 0.0;
@@ -172,10 +164,10 @@ double BandMeanLevel(const FrameData& spectrum, double startMs, double durationM
     const double h = spectrum.HopDuration();
     const int32_t frames = spectrum.FrameCount();
     if (!(h > 0.0)) return 0.0;
-    int32_t i = truncToInt(startMs / h + 0.0001);
+    int32_t i = truncToInt32(startMs / h + 0.0001);
     if (i >= frames) return 0.0;
     if (i < 0) i = 0;
-    const int32_t n = truncToInt(durationMs / h);
+    const int32_t n = truncToInt32(durationMs / h);
     const int32_t k0 = binOf(spectrum, f1);
     const int32_t k1 = binOf(spectrum, f2);
     if (n <= 0 || k1 < k0) return 0.0;
@@ -197,12 +189,12 @@ double FindDensityBoundary(const FrameData& spectrum, double& meanDensity, doubl
     const int32_t frames = spectrum.FrameCount();
     meanDensity = 0.0;
     if (!(h > 0.0)) return threshold == 0.0 ? t0 : -1.0;
-    const int32_t m = std::max(truncToInt(segmentMs / h), 1);
+    const int32_t m = std::max(truncToInt32(segmentMs / h), 1);
     const int32_t k0 = binOf(spectrum, f1);
     const int32_t k1 = binOf(spectrum, f2);
     const int32_t bandBins = k1 - k0 + 1;
 
-    int32_t i0 = std::max(truncToInt(t0 / h + 0.0001), 0);
+    int32_t i0 = std::max(truncToInt32(t0 / h + 0.0001), 0);
     int32_t cur = i0;
     double sum = 0.0;
     int32_t segments = 0;

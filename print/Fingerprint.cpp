@@ -32,6 +32,14 @@ struct NoteBin {
     double amplitudeSum = 0.0;
 };
 
+// Both parts of the print read Hamming-windowed spectra of the same frame size.
+void computeSpectrum(FFTObj& spectrum, SignalObj* signal, double overlap) {
+    spectrum.SetSignal(signal);
+    spectrum.SetFrameSize(kFrameSize);
+    spectrum.SetWindow(FrameData::kHammingWindow);
+    spectrum.Compute(overlap);
+}
+
 }  // namespace
 
 int generatePrint(const char* path, double*& fpMatrix, int32_t*& fpCounts) {
@@ -58,10 +66,7 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     if (song.GetDurationMs() > 130000.0) stretch = song.CreateExcerpt(10000.0, 120000.0);
 
     FFTObj spectrum;
-    spectrum.SetSignal(stretch);
-    spectrum.SetFrameSize(kFrameSize);
-    spectrum.SetWindow(FrameData::kHammingWindow);
-    spectrum.Compute(0.0);
+    computeSpectrum(spectrum, stretch, 0.0);
     spectrum.ReSample(kBands, true);
     const int32_t frames = spectrum.FrameCount();
     if (frames < kMinFrames) return kStatusTooShort;
@@ -93,10 +98,7 @@ void computeDominantNotes(SignalObj& signal, int32_t*& fpCounts) {
     if (signal.GetDurationMs() > 40000.0) excerpt = signal.CreateExcerpt(0.0, 30000.0);
 
     FFTObj spectrum;
-    spectrum.SetSignal(excerpt);
-    spectrum.SetFrameSize(kFrameSize);
-    spectrum.SetWindow(FrameData::kHammingWindow);
-    spectrum.Compute(0.8);
+    computeSpectrum(spectrum, excerpt, 0.8);
     FrameTracker* tracker = spectrum.Track(0.005f, 0.03f, 0.1, 200.0);
 
     std::array<NoteBin, kSemitones> histogram{};
