@@ -25,7 +25,7 @@ bool generateAnalysis(const char* path, int16_t* parameters) {
     // Owned here and released on every way out, exceptions included.
     std::unique_ptr<SongObj> song;
     try {
-        song = std::make_unique<SongObj>(std::string());
+        song = std::make_unique<SongObj>();
         if (!format->load(*song, path, kLoadLimitMs)) return false;
         if (song->width == 2) {
             song->MeasureStereo();

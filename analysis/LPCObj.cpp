@@ -109,10 +109,14 @@ void LPCObj::SetBinCount(int32_t bins) {
     FrameData::SetBinCount(bins);
 }
 
+bool LPCObj::transformsFit() const {
+    return fft_ && fft_->frameLength == frameSize_ && fft_->order == order_ &&
+           fft_->bins == (1 << binLog2_);
+}
+
 void LPCObj::prepare() {
     const int32_t bins = 1 << binLog2_;
-    if (!fft_ || fft_->frameLength != frameSize_ || fft_->order != order_ || fft_->bins != bins)
-        fft_ = std::make_unique<Transforms>(frameSize_, order_, bins);
+    if (!transformsFit()) fft_ = std::make_unique<Transforms>(frameSize_, order_, bins);
     autocorrelation_.assign(order_ + 1, 0.0);
     coefficients_.assign(order_, 0.0);
     frame_.assign(frameSize_, 0.0);
@@ -137,9 +141,7 @@ void LPCObj::LevinsonDurbin(const double* r, int32_t p, double* a) {
 }
 
 void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficients) {
-    if (!fft_ || fft_->frameLength != frameSize_ || fft_->order != order_ ||
-        fft_->bins != (1 << binLog2_))
-        prepare();
+    if (!transformsFit()) prepare();
     if (gQuickShutdown) throw kQuickShutdownMessage;
     Transforms& t = *fft_;
     const int32_t l = frameSize_;

@@ -38,6 +38,7 @@ public:
 
 private:
     struct Transforms;
+    bool transformsFit() const;  // the plans match the current sizes
     void prepare();
 
     int32_t order_ = 100;

@@ -67,7 +67,7 @@ void RMSObj::Clear() {
 
 void RMSObj::ComputeFrames(double frameMs, int32_t window, double overlap) {
     Clear();
-    window_ = window;
+    windowOption_ = window;
     overlap_ = overlap;
     if (source_ == nullptr || rate <= 0) return;
 
@@ -185,9 +185,7 @@ void RMSObj::Statistics(double startMs, double lengthMs) {
     int32_t first = 0, count = 0;
     if (!spanFrames(startMs, lengthMs, first, count)) return;
 
-    double sum = 0.0;
-    for (int32_t i = first; i < first + count; ++i) sum += data[i];
-    const double mean = sum / count;
+    const double mean = meanLevel(first, count);
     double squares = 0.0;
     for (int32_t i = first; i < first + count; ++i) {
         const double d = data[i] - mean;
@@ -227,12 +225,15 @@ void RMSObj::Statistics(double startMs, double lengthMs) {
 
 double RMSObj::SpanMean(double startMs, double lengthMs) {
     int32_t first = 0, count = 0;
-    if (spanFrames(startMs, lengthMs, first, count)) {
-        double sum = 0.0;
-        for (int32_t i = first; i < first + count; ++i) sum += data[i];
-        stats_.mean = static_cast<float>(sum / count);
-    }
+    if (spanFrames(startMs, lengthMs, first, count))
+        stats_.mean = static_cast<float>(meanLevel(first, count));
     return stats_.mean;
+}
+
+double RMSObj::meanLevel(int32_t first, int32_t count) const {
+    double sum = 0.0;
+    for (int32_t i = first; i < first + count; ++i) sum += data[i];
+    return sum / count;
 }
 
 double RMSObj::MeanLevelDb(double startMs, double lengthMs) const {
@@ -366,17 +367,16 @@ void RMSObj::DetectEvents() {
     events_.clear();
     if (source_ == nullptr || source_->data == nullptr || rate <= 0) return;
     const int32_t n = source_->length;
+    const int16_t* x = source_->data;
+    std::vector<int16_t> mono;
     if (source_->width > 1) {
         // The detector reads one channel; the analysis only frames mono signals.
-        std::vector<int16_t> mono(n);
-        for (int32_t i = 0; i < n; ++i)
-            mono[i] = source_->data[static_cast<size_t>(i) * source_->width];
-        if (bandType_ == 2 || bandType_ == 3) detectHalfWaveEvents(mono.data(), n);
-        else detectCrossingEvents(mono.data(), n);
-        return;
+        mono.resize(n);
+        for (int32_t i = 0; i < n; ++i) mono[i] = x[static_cast<size_t>(i) * source_->width];
+        x = mono.data();
     }
-    if (bandType_ == 2 || bandType_ == 3) detectHalfWaveEvents(source_->data, n);
-    else detectCrossingEvents(source_->data, n);
+    if (bandType_ == 2 || bandType_ == 3) detectHalfWaveEvents(x, n);
+    else detectCrossingEvents(x, n);
 }
 
 // Whole or low-passed signal: at each zero crossing far enough from the last,

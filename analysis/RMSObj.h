@@ -53,8 +53,6 @@ public:
     // Drops frames, smoothed curve and events.
     void Clear();
 
-    int32_t FrameLength() const { return frameSize_; }  // samples
-    double FrameStep() const { return hopMs_; }         // ms
     float Level(int32_t i) const { return data[i]; }
     float Smoothed(int32_t i) const { return smoothed_[i]; }
     float PeakLevel() const { return peak_; }
@@ -106,8 +104,8 @@ private:
     void pruneEvents(double strengthFloor, double spacingMs);
     // First frame and frame count of a span; false when it does not fit.
     bool spanFrames(double startMs, double lengthMs, int32_t& first, int32_t& count) const;
+    double meanLevel(int32_t first, int32_t count) const;
 
-    int32_t window_ = kRectangular;
     bool smoothing_ = true;
     std::vector<float> smoothed_;
     float peak_ = 0.0f;

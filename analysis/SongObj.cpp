@@ -69,19 +69,18 @@ void SongObj::SpectrumStep() {
 
 void SongObj::LowBandStep() {
     // The bass line's loudness: the song through a 150 Hz low-pass.
-    secondSignal_ = std::make_unique<SignalObj>();
-    secondSignal_->CreateBuffer(length, rate, false);
+    SignalObj lowBand;
+    lowBand.CreateBuffer(length, rate, false);
     ButterFilter lowPass;
-    lowPass.Bind(this, secondSignal_->data);
+    lowPass.Bind(this, lowBand.data);
     lowPass.LowPass(150.0, 0.0);
 
     RMSObj bass;
-    bass.SetSignal(secondSignal_.get());
+    bass.SetSignal(&lowBand);
     bass.SetBand(RMSObj::kLowPass, 150.0, 0.0);
     bass.ComputeFrames(250.0, RMSObj::kRectangular, 0.0);
     const double first = bass.FirstSoundingTime();
     lowBandDb = bass.MeanLevelDb(first, bass.LastSoundingTime() - first);
-    secondSignal_.reset();
     markDone(7);
 }
 

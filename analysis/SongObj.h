@@ -1,7 +1,6 @@
 #pragma once
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "analysis/RMSObj.h"
@@ -82,6 +81,5 @@ private:
     std::string name_;
     FFTObj spectrum_;
     RMSObj level_;
-    std::unique_ptr<SignalObj> secondSignal_;
     std::array<uint8_t, kStepCount + 1> stepFlags_{};
 };

@@ -71,6 +71,13 @@ Complex CascadeResponse(const std::vector<EllipticalFilter::Section>& sections, 
     return h;
 }
 
+// Section j takes entries 2j and 2j + 1 of each list.
+void AppendSections(const RootList& zeros, const RootList& poles,
+                    std::vector<EllipticalFilter::Section>& sections) {
+    for (int32_t j = 0; j < zeros.count / 2; ++j)
+        sections.push_back({zeros.v[2 * j], poles.v[2 * j], zeros.v[2 * j + 1], poles.v[2 * j + 1]});
+}
+
 bool InsideBand(double f, double rate) { return f > 0.0 && f < rate / 2.0; }
 
 // Selectivity-independent parts of the design shared by all band shapes.
@@ -214,9 +221,12 @@ Complex EllipticalFilter::Response(double hz) const {
 void EllipticalFilter::Design() {
     const double rate = source_->rate;
     // A failed design leaves no sections behind.
-    order_ = 0;
-    sections_.clear();
-    designGain_ = 1.0;
+    auto discard = [this] {
+        order_ = 0;
+        sections_.clear();
+        designGain_ = 1.0;
+    };
+    discard();
 
     if (e3_ == 0.0f)
         DesignLowOrHighPass(rate);
@@ -232,9 +242,7 @@ void EllipticalFilter::Design() {
         finite = finite && std::isfinite(s.c0) && std::isfinite(s.c1) && std::isfinite(s.c2) &&
                  std::isfinite(s.c3);
     if (!finite) {
-        order_ = 0;
-        sections_.clear();
-        designGain_ = 1.0;
+        discard();
         throw QuorbixError(kEdgesMessage);
     }
 }
@@ -273,8 +281,7 @@ void EllipticalFilter::DesignLowOrHighPass(double rate) {
     }
 
     order_ = n;
-    for (int32_t j = 0; j < zeros.count / 2; ++j)
-        sections_.push_back({zeros.v[2 * j], poles.v[2 * j], zeros.v[2 * j + 1], poles.v[2 * j + 1]});
+    AppendSections(zeros, poles, sections_);
 }
 
 // Band-pass: the low-pass prototype with unit passband edge, moved by the
@@ -326,8 +333,7 @@ void EllipticalFilter::DesignBandPass(double rate) {
     }
 
     order_ = 2 * n;
-    for (int32_t j = 0; j < zeros.count / 2; ++j)
-        sections_.push_back({zeros.v[2 * j], poles.v[2 * j], zeros.v[2 * j + 1], poles.v[2 * j + 1]});
+    AppendSections(zeros, poles, sections_);
 }
 
 void EllipticalFilter::Run() {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dsp/QuorbixError.h"
+#include "dsp/Rounding.h"
 #include "dsp/SignalObj.h"
 
 namespace {
@@ -28,7 +29,7 @@ void SignalProcessor::RequireBound() const {
 
 int16_t Filter::ToSample(double scaled) {
     if (std::isnan(scaled)) return 0;
-    const double r = scaled < 0.0 ? std::ceil(scaled - 0.5) : std::floor(scaled + 0.5);
+    const double r = roundHalfAway(scaled);
     if (r >= 32768.0) return 32767;
     if (r < -32768.0) return -32768;
     return static_cast<int16_t>(r);

@@ -12,8 +12,6 @@ public:
     // without a sample rate, or a null output for a non-empty source.
     void Bind(const SignalObj* source, int16_t* output);
 
-    int32_t length() const { return length_; }
-
 protected:
     // Throws when no signal has been bound yet.
     void RequireBound() const;

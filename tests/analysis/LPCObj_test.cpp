@@ -76,6 +76,12 @@ std::vector<double> directEnvelope(const double* x, int32_t l, int32_t p, int32_
     return env;
 }
 
+void setSizes(LPCObj& lpc, int32_t frame, int32_t order, int32_t bins) {
+    lpc.SetFrameLength(frame);
+    lpc.SetOrder(order);
+    lpc.SetBinCount(bins);
+}
+
 // Bins of the local maxima of a row, loudest first.
 std::vector<int32_t> peaksOf(const float* row, int32_t n) {
     std::vector<int32_t> peaks;
@@ -114,9 +120,7 @@ TEST(LPCObj, TransformsAgreeWithDirectSums) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         LPCObj lpc;
-        lpc.SetOrder(c.order);
-        lpc.SetFrameLength(c.frame);
-        lpc.SetBinCount(c.bins);
+        setSizes(lpc, c.frame, c.order, c.bins);
         // Three frames: resonant noise, a tone with some noise, a frame that
         // is silent in its second half.
         std::vector<std::vector<double>> frames(3, std::vector<double>(c.frame));
@@ -143,9 +147,7 @@ TEST(LPCObj, EnvelopePeaksAtTheResonances) {
     auto s = monoSignal(resonant(rate, 4096 * 4, 800.0, 2500.0, 11), rate);
     LPCObj lpc;
     lpc.SetSignal(s.get());
-    lpc.SetOrder(100);
-    lpc.SetFrameLength(4096);
-    lpc.SetBinCount(512);
+    setSizes(lpc, 4096, 100, 512);
     lpc.Compute(0.0);
     ASSERT_EQ(lpc.FrameCount(), 4);
     ASSERT_EQ(lpc.BinCount(), 512);
@@ -166,9 +168,7 @@ TEST(LPCObj, FramesRangeAndSilence) {
     auto s = monoSignal(std::vector<int16_t>(10000, 0), 22050);
     LPCObj lpc;
     lpc.SetSignal(s.get());
-    lpc.SetFrameLength(1000);
-    lpc.SetOrder(20);
-    lpc.SetBinCount(64);
+    setSizes(lpc, 1000, 20, 64);
     lpc.Compute(0.5);
     EXPECT_EQ(lpc.Hop(), 500);
     EXPECT_EQ(lpc.FrameCount(), 19);

@@ -43,7 +43,7 @@ TEST(RMSObj, LevelsSoundingSpanAndStatistics) {
     std::unique_ptr<SignalObj> s;
     auto rms = framed({0, 200, 400, 600, 800, 1000, 900, 700, 500, 300, 100}, s);
     ASSERT_EQ(rms->FrameCount(), 11);
-    EXPECT_NEAR(rms->FrameStep(), 60.0, 1e-9);
+    EXPECT_NEAR(rms->HopDuration(), 60.0, 1e-9);
     EXPECT_FLOAT_EQ(rms->PeakLevel(), 1000.0f);
     const double first = rms->FirstSoundingTime(), last = rms->LastSoundingTime();
     EXPECT_NEAR(first, 60.0, 1e-9);
