@@ -180,7 +180,6 @@ bool BitStream::readFrame(FrameHeader& header) {
         pattern_ = bits & kPatternMask;
         patternSingle_ = singleChannel(bits);
     }
-    ++headersFound_;
     header.decode(bits);
     if (header.layer_ == 0) throw "unknown layer identifier found!\n";
 

@@ -64,14 +64,9 @@ public:
     // The current frame's bytes after the 4 header bytes, and their count.
     const uint8_t* frameData() const { return buffer_; }
     int frameBytes() const { return int(frameBits_ >> 3); }
-    unsigned bitPosition() const { return bitPos_; }
-    bool pastEnd() const { return bitPos_ > frameBits_; }
 
     // Reads a trailing ID3v1 tag into info; the read position is kept.
     void readId3v1(StreamInfo& info);
-
-    int64_t fileSize() const { return size_; }
-    int headersFound() const { return headersFound_; }
 
 private:
     static constexpr unsigned kBitLimit = (kFrameBufferBytes + 8) * 8;
@@ -98,7 +93,6 @@ private:
     unsigned frameBits_ = 0;
     unsigned bitPos_ = 0;
 
-    int headersFound_ = 0;
     bool tagChecked_ = false;
     bool firstCandidate_ = true;
     uint32_t pattern_ = 0;       // sync, version and sampling bits of the first header

@@ -41,7 +41,6 @@ int FrameHeader::samples_per_frame() const {
 }
 
 void FrameHeader::decode(uint32_t bits) {
-    bits_ = bits;
     version_ = (bits >> 19) & 1;
     const int layerBits = (bits >> 17) & 3;
     layer_ = layerBits == 0 ? 0 : 4 - layerBits;

@@ -47,9 +47,7 @@ public:
     int version_ = 1;
     int sampleIndex_ = 0;
     int frameSize_ = 0;
-    uint16_t crc_ = 0;
     bool firstFound_ = false;
-    uint32_t bits_ = 0;  // the raw header word
 };
 
 }  // namespace mp3

@@ -15,7 +15,6 @@ bool MP3Decoder::decode(const MPEG_Args& args) {
     release();
     sampleRate_ = channels_ = 0;
     sampleCount_ = 0;
-    frames_ = 0;
 
     BitStream stream;
     if (args.data) stream.openMemory(args.data, args.size);
@@ -26,16 +25,13 @@ bool MP3Decoder::decode(const MPEG_Args& args) {
     StreamInfo scratch;
     stream.readId3v1(args.info ? *args.info : scratch);
 
-    const bool single = header.mode() == FrameHeader::SingleChannel;
-    const float scale = 32768.0f;
-    filter0_.reset(new SynthesisFilter(0, scale));
-    if (!single) filter1_.reset(new SynthesisFilter(1, scale));
-    output_.reset(new Wavefile_Obuffer(single ? 1 : 2, args.framesPerChunk));
-    if (header.layer() == 3) layer3_.reset(new Layer3Decoder(filter0_.get(), filter1_.get(), *output_));
+    filter0_.reset(new SynthesisFilter(0));
+    if (header.channels() == 2) filter1_.reset(new SynthesisFilter(1));
+    output_.reset(new Wavefile_Obuffer(header.channels(), args.framesPerChunk));
 
-    int previousLayer = header.layer();
+    int previousLayer = 0;  // none yet: the first frame sets up its layer's decoder
     do {
-        if (header.checksums()) header.crc_ = uint16_t(stream.get_bits(16));  // read, not verified
+        if (header.checksums()) stream.get_bits(16);  // the CRC word, not verified
         if (header.layer() != previousLayer) {
             if (header.layer() == 3) layer3_.reset(new Layer3Decoder(filter0_.get(), filter1_.get(), *output_));
             else layer3_.reset();
@@ -47,12 +43,11 @@ bool MP3Decoder::decode(const MPEG_Args& args) {
             decodeLayer12Frame(stream, header, filter0_.get(), filter1_.get(), *output_);
         }
         output_->frameEnded();
-        ++frames_;
         if (output_->count() >= kMaxValues) break;
     } while (stream.readFrame(header));
 
-    sampleRate_ = FrameHeader::sampleRateHz(header.version(), header.sample_frequency());
-    channels_ = header.mode() == FrameHeader::SingleChannel ? 1 : 2;
+    sampleRate_ = header.sample_rate_hz();
+    channels_ = header.channels();
     sampleCount_ = output_->count();
     return sampleCount_ > 0;
 }

@@ -13,16 +13,9 @@ class Wavefile_Obuffer;
 class Layer3Decoder;
 
 // Options of one decoding run.
-struct Args {
-    virtual ~Args() = default;
-};
-
-struct MPEG_Args : Args {
-    enum Channels { Both = 0, LeftOnly = 1, RightOnly = 2 };
+struct MPEG_Args {
     std::string path;
     StreamInfo* info = nullptr;       // receives the ID3v1 fields
-    Channels channels = Both;         // the worker always takes both
-    bool ownScaleFactor = false;      // false: the synthesis scale is 32768.0
     // When set, the stream is read from these bytes instead of the path.
     const uint8_t* data = nullptr;
     size_t size = 0;
@@ -49,7 +42,6 @@ public:
     int32_t sampleRate() const { return sampleRate_; }
     int32_t channels() const { return channels_; }
     int64_t sampleCount() const { return sampleCount_; }
-    int frames() const { return frames_; }
 
     // Decoding stops once this many values are collected, so the count
     // always fits the reader's 32-bit sample count.
@@ -63,7 +55,6 @@ private:
     int32_t sampleRate_ = 0;
     int32_t channels_ = 0;
     int64_t sampleCount_ = 0;
-    int frames_ = 0;
 };
 
 }  // namespace mp3

@@ -14,8 +14,6 @@ Wavefile_Obuffer::Wavefile_Obuffer(int channels, int64_t framesPerChunk)
     : channels_(channels == 1 ? 1 : 2), chunkSize_(channels_ * (framesPerChunk > 0 ? framesPerChunk : kFramesPerChunk)) {
     current_ = newChunk();
     if (channels_ == 2) overflow_ = newChunk();
-    pos_[0] = 0;
-    pos_[1] = 1;
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -37,7 +37,6 @@ public:
     void copyOut(int16_t* dest) override;
     int64_t count() const override;
 
-    int channels() const { return channels_; }
     size_t fullChunks() const { return full_.size(); }
 
 private:

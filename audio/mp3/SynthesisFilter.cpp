@@ -90,7 +90,7 @@ inline void accumulate(Float4* acc, const float* d, const float* h) {
 
 }  // namespace
 
-SynthesisFilter::SynthesisFilter(int channel, float scale) : channel_(channel), scale_(scale) { reset(); }
+SynthesisFilter::SynthesisFilter(int channel) : channel_(channel) { reset(); }
 
 void SynthesisFilter::reset() {
     std::memset(samples_, 0, sizeof samples_);
@@ -120,10 +120,6 @@ void SynthesisFilter::calculate_pcm_samples(int16_t* pcm) {
     for (int i = 0; i < 16; ++i) accumulate(sums, kWindow.d + 32 * i, v_[(newest_ + i) & 15] + ((i & 1) ? 32 : 0));
     alignas(16) float acc[32];
     std::memcpy(acc, sums, sizeof acc);
-    if (scale_ != 32768.0f) {
-        const float rescale = scale_ / 32768.0f;
-        for (int j = 0; j < 32; ++j) acc[j] *= rescale;
-    }
     // The sums are finite (bounded inputs), so clamping first makes the
     // truncating conversion well defined.
     for (int j = 0; j < 32; ++j) {

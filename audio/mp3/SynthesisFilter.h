@@ -9,7 +9,7 @@ class Obuffer;
 // (ISO/IEC 11172-3 Annex A, Figure A.2), computed through a 32-point DCT.
 class SynthesisFilter {
 public:
-    explicit SynthesisFilter(int channel = 0, float scale = 32768.0f);
+    explicit SynthesisFilter(int channel = 0);
 
     // Stores the next sample of subband sb (0..31) for the coming pass.
     void input_sample(float sample, unsigned sb) { samples_[sb & 31] = sample; }
@@ -26,7 +26,6 @@ public:
 
 private:
     int channel_;
-    float scale_;
     float samples_[32];
     // The last 16 matrixed vectors, 64 values each; block age 0 is newest.
     alignas(32) float v_[16][64];
