@@ -1,13 +1,11 @@
 #include "analysis/LPCObj.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cmath>
 
+#include "dsp/FFTLib.h"
 #include "dsp/QuorbixError.h"
 #include "dsp/SignalObj.h"
-#include "dsp/StopFlags.h"
 
 namespace {
 
@@ -15,27 +13,6 @@ int32_t nextPowerOfTwo(int64_t n) {
     int64_t m = 1;
     while (m < n) m <<= 1;
     return static_cast<int32_t>(m);
-}
-
-struct PlanFree {
-    void operator()(fftw_plan p) const { fftw_destroy_plan(p); }
-};
-using PlanPtr = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanFree>;
-struct BufFree {
-    void operator()(void* p) const { fftw_free(p); }
-};
-using RealPtr = std::unique_ptr<double[], BufFree>;
-using ComplexPtr = std::unique_ptr<fftw_complex[], BufFree>;
-
-RealPtr allocReal(size_t n) {
-    auto* p = fftw_alloc_real(n);
-    if (p == nullptr) throw QuorbixError("LPCObj: Failed to acquire memory");
-    return RealPtr(p);
-}
-ComplexPtr allocComplex(size_t n) {
-    auto* p = fftw_alloc_complex(n);
-    if (p == nullptr) throw QuorbixError("LPCObj: Failed to acquire memory");
-    return ComplexPtr(p);
 }
 
 }  // namespace
@@ -46,36 +23,16 @@ ComplexPtr allocComplex(size_t n) {
 //    the frame zero-padded to M >= L + p (so lags up to p do not wrap);
 //  - the envelope denominator A(e^{i pi b / N}) is the 2N-point transform of
 //    the coefficient vector (1, -a1, ..., -ap), folded modulo 2N.
-// FFTW_ESTIMATE: measured plans can differ between runs, and results must be
-// identical every time.
 struct LPCObj::Transforms {
     int32_t frameLength = 0;
     int32_t order = 0;
     int32_t bins = 0;
-    int32_t corrSize = 0;  // M
-    RealPtr corrIn;
-    ComplexPtr corrSpectrum;
-    PlanPtr corrForward;
-    PlanPtr corrBackward;
-    RealPtr polyIn;
-    ComplexPtr polySpectrum;
-    PlanPtr polyForward;
+    FFTLib correlation;  // M points
+    FFTLib polynomial;   // 2N points
 
     Transforms(int32_t l, int32_t p, int32_t n) : frameLength(l), order(p), bins(n) {
-        corrSize = nextPowerOfTwo(std::max<int64_t>(2, static_cast<int64_t>(l) + p));
-        corrIn = allocReal(corrSize);
-        corrSpectrum = allocComplex(corrSize / 2 + 1);
-        corrForward.reset(fftw_plan_dft_r2c_1d(corrSize, corrIn.get(), corrSpectrum.get(),
-                                               FFTW_ESTIMATE));
-        corrBackward.reset(fftw_plan_dft_c2r_1d(corrSize, corrSpectrum.get(), corrIn.get(),
-                                                FFTW_ESTIMATE));
-        const int32_t twoN = 2 * n;
-        polyIn = allocReal(twoN);
-        polySpectrum = allocComplex(n + 1);
-        polyForward.reset(
-            fftw_plan_dft_r2c_1d(twoN, polyIn.get(), polySpectrum.get(), FFTW_ESTIMATE));
-        if (!corrForward || !corrBackward || !polyForward)
-            throw QuorbixError("Programming error: LPCObj transform plan");
+        correlation.InitFFT(nextPowerOfTwo(std::max<int64_t>(2, static_cast<int64_t>(l) + p)));
+        polynomial.InitFFT(2 * n);
     }
 };
 
@@ -142,7 +99,6 @@ void LPCObj::LevinsonDurbin(const double* r, int32_t p, double* a) {
 
 void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficients) {
     if (!transformsFit()) prepare();
-    if (gQuickShutdown) throw kQuickShutdownMessage;
     Transforms& t = *fft_;
     const int32_t l = frameSize_;
     const int32_t p = order_;
@@ -155,17 +111,21 @@ void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficien
     double* r = autocorrelation_.data();
     r[0] = r0;
     if (p > 0) {
-        std::copy(x, x + l, t.corrIn.get());
-        std::fill(t.corrIn.get() + l, t.corrIn.get() + t.corrSize, 0.0);
-        fftw_execute(t.corrForward.get());
-        fftw_complex* s = t.corrSpectrum.get();
-        for (int32_t k = 0; k <= t.corrSize / 2; ++k) {
-            s[k][0] = s[k][0] * s[k][0] + s[k][1] * s[k][1];
-            s[k][1] = 0.0;
+        const int32_t m = t.correlation.FFTLength();
+        double* c = t.correlation.FFTBuffer();
+        std::copy(x, x + l, c);
+        std::fill(c + l, c + m, 0.0);
+        t.correlation.ForwardFFT();
+        // Power spectrum in place: the real slots get |X_k|^2, the imaginary ones 0.
+        c[0] = c[0] * c[0];
+        for (int32_t k = 1; k < m / 2; ++k) {
+            c[k] = c[k] * c[k] + c[m - k] * c[m - k];
+            c[m - k] = 0.0;
         }
-        fftw_execute(t.corrBackward.get());
-        const double scale = 1.0 / t.corrSize;
-        for (int32_t m = 1; m <= p; ++m) r[m] = m < l ? t.corrIn[m] * scale : 0.0;
+        c[m / 2] = c[m / 2] * c[m / 2];
+        t.correlation.InverseFFT();
+        const double scale = 1.0 / m;
+        for (int32_t lag = 1; lag <= p; ++lag) r[lag] = lag < l ? c[lag] * scale : 0.0;
     }
 
     double* a = coefficients_.data();
@@ -174,15 +134,15 @@ void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficien
     if (coefficients != nullptr) std::copy(a, a + p, coefficients);
 
     const int32_t twoN = 2 * n;
-    double* c = t.polyIn.get();
+    double* c = t.polynomial.FFTBuffer();
     std::fill(c, c + twoN, 0.0);
     c[0] = 1.0;
     for (int32_t m = 1; m <= p; ++m) c[m % twoN] -= a[m - 1];
-    fftw_execute(t.polyForward.get());
-    const fftw_complex* s = t.polySpectrum.get();
+    t.polynomial.ForwardFFT();
+    // Bins 0 .. N - 1 of the 2N-point half-complex spectrum (bin 0 is real).
     for (int32_t b = 0; b < n; ++b) {
-        const double re = s[b][0];
-        const double im = s[b][1];
+        const double re = c[b];
+        const double im = b > 0 ? c[twoN - b] : 0.0;
         envelope[b] = 1.0 / std::sqrt(re * re + im * im) / n;
     }
 }

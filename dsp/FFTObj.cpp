@@ -1,75 +1,23 @@
 #include "dsp/FFTObj.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <cmath>
 
 #include "dsp/QuorbixError.h"
 #include "dsp/Rounding.h"
 #include "dsp/SignalObj.h"
-#include "dsp/StopFlags.h"
 
 namespace {
 
 constexpr int32_t kDefaultFrameSize = 1024;
 
-struct PlanFree {
-    void operator()(fftw_plan p) const { fftw_destroy_plan(p); }
-};
-struct BufFree {
-    void operator()(double* p) const { fftw_free(p); }
-};
-using PlanPtr = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanFree>;
-using BufPtr = std::unique_ptr<double[], BufFree>;
-
 // trunc((1 - overlap) * n), or 0 (rejected by SetStep) when not a usable hop.
 int32_t hopFor(double overlap, int32_t n) {
     const double h = (1.0 - overlap) * n;
-    if (!(h >= 1.0)) return 0;
-    return h >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(h);
+    return h >= 1.0 ? truncToInt32(h) : 0;
 }
 
 }  // namespace
-
-struct FFTLib::Plan {
-    BufPtr buffer;
-    PlanPtr plan;
-};
-
-FFTLib::FFTLib() = default;
-FFTLib::~FFTLib() = default;
-
-void FFTLib::InitFFT(int32_t n) {
-    plan_.reset();
-    buffer_ = nullptr;
-    n_ = 0;
-    if (n < 2) throw QuorbixError("Programming error: FFT length below 2");
-    auto p = std::make_unique<Plan>();
-    p->buffer.reset(static_cast<double*>(fftw_malloc(sizeof(double) * (static_cast<size_t>(n) + 2))));
-    if (!p->buffer) throw QuorbixError("FFTLib: Failed to acquire memory");
-    std::fill(p->buffer.get(), p->buffer.get() + n + 2, 0.0);
-    // FFTW_ESTIMATE: measured plans may pick different algorithms from run to
-    // run, and the print must come out bit-identical every time.
-    p->plan.reset(fftw_plan_r2r_1d(n, p->buffer.get(), p->buffer.get(), FFTW_R2HC, FFTW_ESTIMATE));
-    if (!p->plan) throw QuorbixError("FFTLib: could not plan the transform");
-    buffer_ = p->buffer.get();
-    n_ = n;
-    plan_ = std::move(p);
-}
-
-void FFTLib::ForwardFFT() {
-    if (gQuickShutdown) throw kQuickShutdownMessage;
-    if (!plan_) throw QuorbixError("Programming error: FFT used before InitFFT");
-    fftw_execute(plan_->plan.get());
-}
-
-void FFTLib::ForwardFFT(const double* in, double* out) {
-    if (!plan_) throw QuorbixError("Programming error: FFT used before InitFFT");
-    std::copy(in, in + n_, buffer_);
-    ForwardFFT();
-    std::copy(buffer_, buffer_ + n_, out);
-}
 
 FFTObj::FFTObj() {
     frameSize_ = kDefaultFrameSize;

@@ -2,35 +2,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "dsp/FFTLib.h"
 #include "dsp/FrameData.h"
-
-// Real forward FFT of one power-of-two length, planned once and run many
-// times. Output is unnormalised and half-complex: element k = Re(X_k) for
-// 0 <= k <= N/2, element N - k = Im(X_k) for 0 < k < N/2.
-class FFTLib {
-public:
-    FFTLib();
-    virtual ~FFTLib();
-    FFTLib(const FFTLib&) = delete;
-    FFTLib& operator=(const FFTLib&) = delete;
-
-    // Plans for length n (>= 2); frees any previous plan and buffer.
-    void InitFFT(int32_t n);
-    int32_t FFTLength() const { return n_; }
-    // The transform's working buffer, n + 2 doubles: fill the first n with
-    // samples, call ForwardFFT, read the half-complex spectrum from it.
-    double* FFTBuffer() { return buffer_; }
-    // Throws the quick-shutdown text (const char*) when gQuickShutdown is set.
-    void ForwardFFT();
-    // Convenience for callers with their own arrays: out gets n values.
-    void ForwardFFT(const double* in, double* out);
-
-private:
-    struct Plan;
-    std::unique_ptr<Plan> plan_;
-    double* buffer_ = nullptr;  // owned by plan_
-    int32_t n_ = 0;
-};
 
 // Magnitude spectra of consecutive frames of a signal: row f holds bins
 // N/2 + 1 floats, 2|X_k| / N of the (optionally Hamming-windowed) frame
