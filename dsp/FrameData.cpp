@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "dsp/FrameTracker.h"
 #include "dsp/LargePages.h"
+#include "dsp/MathConstants.h"
 #include "dsp/QuorbixError.h"
 #include "dsp/SignalObj.h"
 
@@ -39,22 +39,10 @@ double FrameData::ValueAtTime(double t, int32_t k) const {
     return Frame(static_cast<int32_t>(i))[k];
 }
 
-FrameTracker* FrameData::Track(float minMagnitude, float tolerance, double unusedRatio,
-                               double unusedLimit) {
-    tracker_.reset();
-    auto tracker = std::make_unique<FrameTracker>(minMagnitude, tolerance, unusedRatio, unusedLimit);
-    tracker->SetSignal(source_);
-    tracker->SetNeighbourhood(2);
-    tracker->Run(*this);
-    tracker_ = std::move(tracker);
-    return tracker_.get();
-}
-
 std::vector<double> FrameData::HammingWindow(int32_t n) {
     std::vector<double> w(n > 0 ? n : 0, 1.0);
     if (n < 2) return w;
-    const double pi = 3.14159265358979323846;
-    for (int32_t i = 0; i < n; ++i) w[i] = 0.54 - 0.46 * std::cos(2.0 * pi * i / (n - 1));
+    for (int32_t i = 0; i < n; ++i) w[i] = 0.54 - 0.46 * std::cos(2.0 * kPi * i / (n - 1));
     return w;
 }
 

@@ -1,12 +1,10 @@
 #pragma once
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "dsp/TimeData.h"
 
 class SignalObj;
-class FrameTracker;
 
 // Common base of the framed analyses: a source signal cut into frames of
 // FrameSize() samples every Hop() samples, one row of BinCount() floats per
@@ -14,7 +12,9 @@ class FrameTracker;
 // (data = rows, length = frames, width = bins, rate = source rate).
 class FrameData : public TimeData<float> {
 public:
-    static constexpr int32_t kHammingWindow = 2;
+    // Window applied to each frame before its analysis. The values are the
+    // ones the analysis settings have always used.
+    enum WindowShape : int32_t { kRectangular = 0, kTriangular = 1, kHammingWindow = 2 };
 
     FrameData();
     virtual ~FrameData();
@@ -27,14 +27,14 @@ public:
 
     // Hop in samples; throws QuorbixError when no rate is known or hop < 1.
     void SetStep(int32_t hop);
-    // 2 (kHammingWindow) applies the window when frames are computed; anything else: none.
-    void SetWindow(int32_t option) { windowOption_ = option; }
+    // The spectral analyses apply kHammingWindow and treat the others as none.
+    void SetWindow(WindowShape shape) { windowOption_ = shape; }
 
     SignalObj* Source() const { return source_; }
     int32_t FrameSize() const { return frameSize_; }
     int32_t Hop() const { return hop_; }
     double Overlap() const { return overlap_; }
-    int32_t WindowOption() const { return windowOption_; }
+    WindowShape WindowOption() const { return windowOption_; }
     const std::vector<double>& Window() const { return window_; }
 
     int32_t FrameCount() const { return length; }
@@ -53,12 +53,6 @@ public:
     double FrameDuration() const { return 1000.0 * frameSize_ / rate; }  // ms
     double HopDuration() const { return hopMs_; }                        // ms
 
-    // Peak tracking over these rows: replaces any previous tracker, which
-    // this object owns. The last two settings are carried but unused.
-    FrameTracker* Track(float minMagnitude, float tolerance, double unusedRatio = 0.1,
-                        double unusedLimit = 200.0);
-    FrameTracker* Tracker() const { return tracker_.get(); }
-
     // Symmetric Hamming window: 0.54 - 0.46 cos(2 pi i / (n - 1)).
     static std::vector<double> HammingWindow(int32_t n);
 
@@ -75,10 +69,9 @@ protected:
     int32_t hop_ = 0;
     double hopMs_ = 0.0;
     double overlap_ = 0.0;
-    int32_t windowOption_ = 0;
+    WindowShape windowOption_ = kRectangular;
     std::vector<double> window_;
 
 private:
     std::vector<float> rows_;
-    std::unique_ptr<FrameTracker> tracker_;
 };

@@ -4,16 +4,6 @@
 
 #include "dsp/SignalObj.h"
 
-double TrackPeak::Duration() {
-    if (next == nullptr) return hop;
-    if (endTime == 0.0f) {
-        const TrackPeak* last = this;
-        while (last->next != nullptr) last = last->next;
-        endTime = last->time + hop;
-    }
-    return endTime - time;
-}
-
 FrameTracker::FrameTracker(float minMagnitude, float tolerance, double unusedRatio,
                            double unusedLimit)
     : minMagnitude_(minMagnitude),
@@ -22,6 +12,16 @@ FrameTracker::FrameTracker(float minMagnitude, float tolerance, double unusedRat
       limitSetting_(unusedLimit) {}
 
 FrameTracker::~FrameTracker() = default;
+
+std::unique_ptr<FrameTracker> FrameTracker::Track(const FrameData& spectral, float minMagnitude,
+                                                  float tolerance, double unusedRatio,
+                                                  double unusedLimit) {
+    auto tracker = std::make_unique<FrameTracker>(minMagnitude, tolerance, unusedRatio, unusedLimit);
+    tracker->SetSignal(spectral.Source());
+    tracker->SetNeighbourhood(2);
+    tracker->Run(spectral);
+    return tracker;
+}
 
 void FrameTracker::Run(const FrameData& spectral) {
     frames_.clear();
@@ -122,6 +122,7 @@ void FrameTracker::summarise() {
                 magnitudeSum += q->magnitude;
                 frequencySum += q->frequency;
                 p->lastFrequency = q->frequency;
+                p->endTime = q->time + p->hop;
                 ++count;
             }
             p->meanMagnitude = static_cast<float>(magnitudeSum / count);
@@ -143,14 +144,15 @@ void FrameTracker::ComputeStatistics() {
             const double duration = p->Duration();
             if (!(duration > 200.0)) continue;
             ++longTracks;
+            // Decided afresh on every call: a flag left from an earlier call
+            // would stop the search before it counts.
+            p->harmonic = false;
             for (const TrackPeak* q = p->nextInFrame; q != nullptr && !p->harmonic; q = q->nextInFrame) {
                 const double r = double(q->frequency) / p->frequency;
                 const double fraction = r - std::floor(r);
-                if (fraction < 0.06 || fraction > 0.94) {
-                    p->harmonic = true;
-                    ++harmonics;
-                }
+                if (fraction < 0.06 || fraction > 0.94) p->harmonic = true;
             }
+            if (p->harmonic) ++harmonics;
             durationSum += duration;
             spanSum += std::fabs(p->frequencyMax - p->frequencyMin);
         }

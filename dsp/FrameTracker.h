@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <memory>
 
 #include "dsp/FrameData.h"
 
@@ -11,7 +12,7 @@ struct TrackPeak {
     float magnitude = 0.0f;   // parabolically interpolated
     float frequency = 0.0f;   // Hz, bin frequency
     float time = 0.0f;        // ms, the frame's time
-    float endTime = 0.0f;     // cached by Duration() on a track start
+    float endTime = 0.0f;     // track start: end of its last peak (time + hop)
     double magnitudeMin = 0.0, magnitudeMax = 0.0;
     double frequencyMin = 0.0, frequencyMax = 0.0;
     float meanMagnitude = 0.0f;
@@ -26,9 +27,9 @@ struct TrackPeak {
 
     bool IsTrackStart() const { return previous == nullptr && next != nullptr; }
     bool IsSingle() const { return previous == nullptr && next == nullptr; }
-    // Track start: end of its last peak (time + hop) minus its time; single
-    // peak: the hop. Meaningful for those two only.
-    double Duration();
+    // Track start: end time minus its time; single peak: the hop. Meaningful
+    // for those two only.
+    double Duration() const { return next == nullptr ? hop : endTime - time; }
 };
 
 struct PeakFrame {
@@ -46,6 +47,12 @@ public:
                  double unusedLimit = 200.0);
     ~FrameTracker() override;
 
+    // A tracker run over the rows of `spectral` with the neighbourhood the
+    // analyses use (2); its source is the spectral object's source.
+    static std::unique_ptr<FrameTracker> Track(const FrameData& spectral, float minMagnitude,
+                                               float tolerance, double unusedRatio = 0.1,
+                                               double unusedLimit = 200.0);
+
     // 1: a peak exceeds its two adjacent bins; 2: also the bins two away.
     void SetNeighbourhood(int32_t n) { neighbourhood_ = n; }
     // Frames a track may skip when linking (0, 1 or 2).
@@ -55,7 +62,8 @@ public:
     // (its hop and bin spacing give times and frequencies). Replaces any
     // earlier run.
     void Run(const FrameData& spectral);
-    // Peak rate, long tracks (> 200 ms), their duration, harmonic share, span.
+    // Peak rate, long tracks (> 200 ms), their duration, harmonic share,
+    // span; the same answer however often it is called.
     void ComputeStatistics();
 
     const PeakFrame* FirstFrame() const { return frames_.empty() ? nullptr : &frames_.front(); }
