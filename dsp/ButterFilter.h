@@ -19,12 +19,6 @@ public:
     // Transfer function of the current design at `hz`, for inspection.
     std::complex<double> Response(double hz) const;
 
-    double a0() const { return a0_; }
-    double a1() const { return a1_; }
-    double a2() const { return a2_; }
-    double b1() const { return b1_; }
-    double b2() const { return b2_; }
-
     static constexpr int32_t kLowPassShift = 20;
 
 private:

@@ -3,12 +3,12 @@
 #include <array>
 #include <cmath>
 
+#include "dsp/MathConstants.h"
 #include "dsp/QuorbixError.h"
 #include "dsp/SignalObj.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 // Each of the zero and pole lists holds two coefficients per section.
 constexpr int32_t kListSize = 30;

@@ -39,8 +39,6 @@ public:
 
     int32_t order() const { return order_; }
     const std::vector<Section>& sections() const { return sections_; }
-    // Scale that brings the cascade to unity gain at the passband edge e1.
-    double designGain() const { return designGain_; }
     // The designed cascade times the design gain at `hz` (before the output
     // gain factor and the run scale).
     std::complex<double> Response(double hz) const;

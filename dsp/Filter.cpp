@@ -2,13 +2,10 @@
 
 #include <cmath>
 
+#include "dsp/MathConstants.h"
 #include "dsp/QuorbixError.h"
 #include "dsp/Rounding.h"
 #include "dsp/SignalObj.h"
-
-namespace {
-constexpr double kPi = 3.14159265358979323846;
-}
 
 void SignalProcessor::Bind(const SignalObj* source, int16_t* output) {
     if (source == nullptr) throw QuorbixError("Programming error: filter bound to no signal");
@@ -28,9 +25,5 @@ void SignalProcessor::RequireBound() const {
 }
 
 int16_t Filter::ToSample(double scaled) {
-    if (std::isnan(scaled)) return 0;
-    const double r = roundHalfAway(scaled);
-    if (r >= 32768.0) return 32767;
-    if (r < -32768.0) return -32768;
-    return static_cast<int16_t>(r);
+    return truncToInt16(roundHalfAway(scaled));
 }

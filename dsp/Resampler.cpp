@@ -81,9 +81,10 @@ int32_t wingDown(const int16_t* x, int32_t i, uint32_t ph, int32_t inc, uint32_t
     return v;
 }
 
-// (v >> Nhg) * LpScl, rounded by NLpScl bits and clamped. The original works in
-// 32-bit words; unsigned arithmetic reproduces its wrap-around without the
-// undefined behaviour of signed overflow.
+// (v >> Nhg) * LpScl, rounded by NLpScl bits and clamped. Smith's
+// bandlimited-interpolation method computes this in 32-bit words; unsigned
+// arithmetic reproduces its wrap-around without the undefined behaviour of
+// signed overflow.
 inline int16_t outputSample(int32_t v, int32_t lpScl) {
     const uint32_t scaled = static_cast<uint32_t>(v >> kNhg) * static_cast<uint32_t>(lpScl);
     const int32_t y = static_cast<int32_t>(scaled + (1u << (kNLpScl - 1))) >> kNLpScl;

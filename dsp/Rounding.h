@@ -13,3 +13,11 @@ inline int32_t truncToInt32(double v) {
     if (v <= -2147483648.0) return INT32_MIN;
     return static_cast<int32_t>(v);
 }
+
+// The same into the 16-bit sample range.
+inline int16_t truncToInt16(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= 32767.0) return 32767;
+    if (v <= -32768.0) return -32768;
+    return static_cast<int16_t>(v);
+}

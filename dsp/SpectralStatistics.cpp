@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "dsp/FrameData.h"
 #include "dsp/Rounding.h"
 
 DensityAccumulator gDensityAccumulator;

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "dsp/FrameData.h"
+class FrameData;
 
 // Read-only analyses of computed magnitude spectra (an FFTObj's rows): they
 // use the rows, the bin spacing, the hop and the frame count. Frequencies in
