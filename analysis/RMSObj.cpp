@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "dsp/Rounding.h"
 #include "dsp/SignalObj.h"
 
 namespace {
@@ -13,14 +14,10 @@ namespace {
 // not sounding.
 constexpr float kSoundingLevel = 0.1f;
 
-// Converts a non-negative count computed in double to int32, saturating
-// instead of overflowing for absurd inputs.
-int32_t truncCount(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-        return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(v);
-}
+// A sample count from a duration; absurd settings saturate, negative ones give 0.
+int32_t truncCount(double v) { return std::max(0, truncToInt32(v)); }
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 int32_t absSample(int16_t v) { return v < 0 ? -static_cast<int32_t>(v) : v; }
 
@@ -39,7 +36,7 @@ void RMSObj::SetSignal(SignalObj* source) {
     Clear();
 }
 
-void RMSObj::SetBand(int32_t type, double f1, double f2) {
+void RMSObj::SetBand(BandType type, double f1, double f2) {
     bandType_ = type;
     bandF1_ = f1;
     bandF2_ = f2;
@@ -65,7 +62,7 @@ void RMSObj::Clear() {
     peak_ = 0.0f;
 }
 
-void RMSObj::ComputeFrames(double frameMs, int32_t window, double overlap) {
+void RMSObj::ComputeFrames(double frameMs, WindowShape window, double overlap) {
     Clear();
     windowOption_ = window;
     overlap_ = overlap;
@@ -175,7 +172,7 @@ bool RMSObj::spanFrames(double startMs, double lengthMs, int32_t& first, int32_t
     if (!(hopMs_ > 0.0)) return false;
     const double f = std::trunc(startMs / hopMs_);
     const double c = std::trunc(lengthMs / hopMs_);
-    if (!(f >= 0.0) || !(c >= 1.0) || f + c > length) return false;
+    if (!(f >= 0.0) || !(c >= 0.0) || f + c > length) return false;
     first = static_cast<int32_t>(f);
     count = static_cast<int32_t>(c);
     return true;
@@ -185,6 +182,8 @@ void RMSObj::Statistics(double startMs, double lengthMs) {
     int32_t first = 0, count = 0;
     if (!spanFrames(startMs, lengthMs, first, count)) return;
 
+    // A span of no frame still gives the whole-signal figures; its own mean
+    // and deviation are undefined.
     const double mean = meanLevel(first, count);
     double squares = 0.0;
     for (int32_t i = first; i < first + count; ++i) {
@@ -205,17 +204,21 @@ void RMSObj::Statistics(double startMs, double lengthMs) {
     }
     stats_.levelDb = static_cast<float>(20.0 * std::log10(std::sqrt(energy / (n - 1)) / 32767.0));
 
-    std::vector<float> sorted(data, data + length);
-    std::sort(sorted.begin(), sorted.end());
-    const int32_t m = static_cast<int32_t>(0.1 * length);
-    // With fewer than ten frames m is 0 and the upper index would be one
-    // past the end; the loudest frame stands in for it.
-    const int32_t upper = std::min(length - m, length - 1);
-    stats_.spread = static_cast<float>((sorted[upper] - sorted[m]) * 100.0 / peak_);
-    stats_.median = length % 2 == 1
-                        ? sorted[length / 2]
-                        : static_cast<float>((static_cast<double>(sorted[length / 2 - 1]) +
-                                              sorted[length / 2]) / 2.0);
+    if (length > 0) {
+        std::vector<float> sorted(data, data + length);
+        std::sort(sorted.begin(), sorted.end());
+        const int32_t m = static_cast<int32_t>(0.1 * length);
+        // With fewer than ten frames m is 0 and the upper index would be one
+        // past the end; the loudest frame stands in for it.
+        const int32_t upper = std::min(length - m, length - 1);
+        stats_.spread = static_cast<float>((sorted[upper] - sorted[m]) * 100.0 / peak_);
+        stats_.median = length % 2 == 1
+                            ? sorted[length / 2]
+                            : static_cast<float>((static_cast<double>(sorted[length / 2 - 1]) +
+                                                  sorted[length / 2]) / 2.0);
+    } else {
+        stats_.spread = stats_.median = static_cast<float>(kNaN);
+    }
 
     const double duration = source_->GetDurationMs();
     const size_t events = events_.size();
@@ -223,14 +226,14 @@ void RMSObj::Statistics(double startMs, double lengthMs) {
         (events < 2 || duration < 0.01) ? 0.0 : events / (duration / (10.0 * 1000.0));
 }
 
-double RMSObj::SpanMean(double startMs, double lengthMs) {
+double RMSObj::SpanMean(double startMs, double lengthMs, double otherwise) const {
     int32_t first = 0, count = 0;
-    if (spanFrames(startMs, lengthMs, first, count))
-        stats_.mean = static_cast<float>(meanLevel(first, count));
-    return stats_.mean;
+    if (!spanFrames(startMs, lengthMs, first, count)) return otherwise;
+    return meanLevel(first, count);
 }
 
 double RMSObj::meanLevel(int32_t first, int32_t count) const {
+    if (count == 0) return kNaN;
     double sum = 0.0;
     for (int32_t i = first; i < first + count; ++i) sum += data[i];
     return sum / count;
@@ -238,7 +241,7 @@ double RMSObj::meanLevel(int32_t first, int32_t count) const {
 
 double RMSObj::MeanLevelDb(double startMs, double lengthMs) const {
     int32_t first = 0, count = 0;
-    if (!spanFrames(startMs, lengthMs, first, count)) return 0.0;
+    if (!spanFrames(startMs, lengthMs, first, count) || count == 0) return kNaN;
     const double silent = 20.0 * std::log10(1.0 / 32767.0);
     double sum = 0.0;
     for (int32_t i = first; i < first + count; ++i)
@@ -375,7 +378,7 @@ void RMSObj::DetectEvents() {
         for (int32_t i = 0; i < n; ++i) mono[i] = x[static_cast<size_t>(i) * source_->width];
         x = mono.data();
     }
-    if (bandType_ == 2 || bandType_ == 3) detectHalfWaveEvents(x, n);
+    if (bandType_ == kBandPass) detectHalfWaveEvents(x, n);
     else detectCrossingEvents(x, n);
 }
 
@@ -431,6 +434,9 @@ void RMSObj::detectHalfWaveEvents(const int16_t* x, int32_t n) {
     int32_t runIndex = 0;
     int32_t rise = 0;
     int16_t previous = 0;
+    // A run near the end has no full span after it and is measured against
+    // the last span that fitted.
+    double mean = stats_.mean;
     for (int32_t i = 0; i < n; ++i) {
         const int16_t v = x[i];
         if (!inWave) {
@@ -449,7 +455,8 @@ void RMSObj::detectHalfWaveEvents(const int16_t* x, int32_t n) {
                 }
                 rise = std::max(rise, diff);
             } else {
-                const double mean = SpanMean(runIndex * u, spanMs);
+                // Held in single precision, like the statistics' mean.
+                mean = static_cast<float>(SpanMean(runIndex * u, spanMs, mean));
                 if (rise > eventMinimumRise_ && runPeak > eventLevelFactor_ * mean)
                     events_.push_back({runIndex * u, static_cast<double>(runPeak)});
                 runPeak = 0;

@@ -33,23 +33,23 @@ struct LevelChangeResult {
 // it. Levels are in sample units (0 .. 32767).
 class RMSObj : public FrameData {
 public:
-    enum Window : int32_t { kRectangular = 0, kTriangular = 1 };
     // Filter band the source went through, recorded by the caller; it picks
     // the event detector's rule.
-    enum Band : int32_t { kWholeBand = 0, kLowPass = 1, kBandPass = 3 };
+    enum BandType : int32_t { kWholeBand = 0, kLowPass = 1, kBandPass = 3 };
 
     RMSObj();
     ~RMSObj() override;
 
     void SetSignal(SignalObj* source) override;  // also discards the frames
-    void SetBand(int32_t type, double f1, double f2);
+    void SetBand(BandType type, double f1, double f2);
     void SetSmoothing(bool on) { smoothing_ = on; }
     void SetEventSettings(double ratio, double floor, int32_t windowMs);
     void SetEventLevels(double levelFactor, double minimumRise);
 
     // Frames the source: frameMs long, window kRectangular or kTriangular,
     // overlap in [0, 1). A source shorter than one frame gives no frames.
-    void ComputeFrames(double frameMs, int32_t window, double overlap);
+    // Steps that name no window or overlap take the defaults.
+    void ComputeFrames(double frameMs, WindowShape window = kRectangular, double overlap = 0.5);
     // Drops frames, smoothed curve and events.
     void Clear();
 
@@ -71,14 +71,15 @@ public:
     double LastSoundingTime() const;
 
     // Fills Stats(); leaves it untouched when the span reaches past the last
-    // frame or holds no frame.
+    // frame. Mean and deviation cover the span (NaN for a span of no frame),
+    // the rest every frame.
     void Statistics(double startMs, double lengthMs);
     const RMSStatistics& Stats() const { return stats_; }
-    // Mean level over a span by the same rule; updates only Stats().mean and
-    // returns it (the previous mean when the span does not fit).
-    double SpanMean(double startMs, double lengthMs);
+    // Mean level over a span by the same rule; `otherwise` when the span
+    // reaches past the last frame.
+    double SpanMean(double startMs, double lengthMs, double otherwise) const;
     // Mean of 20 log10(level / 32767) over the span's frames, a silent frame
-    // counting as 20 log10(1 / 32767); 0 for a span that does not fit.
+    // counting as 20 log10(1 / 32767); NaN when the span holds no frame.
     double MeanLevelDb(double startMs, double lengthMs) const;
 
     // Frames of a fading end (each louder than the next, one exception
@@ -102,7 +103,8 @@ private:
     void detectCrossingEvents(const int16_t* x, int32_t n);
     void detectHalfWaveEvents(const int16_t* x, int32_t n);
     void pruneEvents(double strengthFloor, double spacingMs);
-    // First frame and frame count of a span; false when it does not fit.
+    // First frame and frame count of a span; false when it reaches past the
+    // last frame.
     bool spanFrames(double startMs, double lengthMs, int32_t& first, int32_t& count) const;
     double meanLevel(int32_t first, int32_t count) const;
 
@@ -111,7 +113,7 @@ private:
     float peak_ = 0.0f;
     RMSStatistics stats_;
 
-    int32_t bandType_ = kWholeBand;
+    BandType bandType_ = kWholeBand;
     double bandF1_ = 0.0;
     double bandF2_ = 0.0;
 

@@ -7,15 +7,11 @@
 #include <vector>
 
 #include "dsp/SignalObj.h"
+#include "support/Signals.h"
 
 namespace {
 
-std::unique_ptr<SignalObj> monoSignal(const std::vector<int16_t>& x, int32_t rate) {
-    auto s = std::make_unique<SignalObj>();
-    s->CreateBuffer(static_cast<int32_t>(x.size()), rate, false);
-    std::copy(x.begin(), x.end(), s->data);
-    return s;
-}
+using test::signalOf;
 
 // Frames of 60 samples at 1000 Hz (60 ms) that are square waves of the given
 // amplitudes, so each frame's RMS level is exactly its amplitude.
@@ -23,7 +19,7 @@ std::unique_ptr<RMSObj> framed(const std::vector<int>& amplitudes, std::unique_p
     std::vector<int16_t> x;
     for (int a : amplitudes)
         for (int j = 0; j < 60; ++j) x.push_back(static_cast<int16_t>(j % 2 ? -a : a));
-    s = monoSignal(x, 1000);
+    s = signalOf(x, 1000);
     auto rms = std::make_unique<RMSObj>();
     rms->SetSignal(s.get());
     rms->ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
@@ -59,12 +55,24 @@ TEST(RMSObj, LevelsSoundingSpanAndStatistics) {
     EXPECT_NEAR(st.levelDb, 20.0 * std::log10(std::sqrt(60.0 * 3850000.0 / 659.0) / 32767.0), 1e-4);
     rms->Statistics(300.0, 600.0);  // past the last frame: nothing changes
     EXPECT_NEAR(rms->Stats().mean, 600.0, 1e-3);
+    // A span's mean asked on its own leaves the statistics alone.
+    EXPECT_NEAR(rms->SpanMean(0.0, 120.0, -1.0), 100.0, 1e-9);
+    EXPECT_EQ(rms->SpanMean(600.0, 120.0, -1.0), -1.0);
+    EXPECT_NEAR(rms->Stats().mean, 600.0, 1e-3);
+
+    // A span of no frame (a song that sounds in one frame only) still gives
+    // the median over every frame; its own mean and deviation are undefined.
+    rms->Statistics(300.0, 0.0);
+    EXPECT_FLOAT_EQ(rms->Stats().median, 500.0f);
+    EXPECT_TRUE(std::isnan(rms->Stats().mean));
+    EXPECT_TRUE(std::isnan(rms->MeanLevelDb(300.0, 0.0)));
+    EXPECT_NEAR(rms->MeanLevelDb(0.0, 120.0), 10.0 * (std::log10(1.0 / 32767.0) + std::log10(200.0 / 32767.0)), 1e-9);
 
     // A level of exactly 0.1 (6 unit samples in 600) does not sound; 7 do.
     std::vector<int16_t> x(2400, 0);
     std::fill(x.begin() + 600, x.begin() + 606, int16_t{1});
     std::fill(x.begin() + 1200, x.begin() + 1207, int16_t{1});
-    auto quiet = monoSignal(x, 10000);
+    auto quiet = signalOf(x, 10000);
     rms->SetSignal(quiet.get());
     rms->ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
     EXPECT_FLOAT_EQ(rms->Level(1), 0.1f);
@@ -156,7 +164,7 @@ TEST(RMSObj, EventsAtBurstOnsets) {
     const int32_t rate = 22050;
     std::vector<int16_t> x(rate * 3, 0);
     addBurst(x, rate / 2, rate / 2, 100.0, 10000.0, 1e9, rate);
-    auto one = monoSignal(x, rate);
+    auto one = signalOf(x, rate);
     RMSObj rms;
     rms.SetSignal(one.get());
     rms.ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
@@ -168,7 +176,7 @@ TEST(RMSObj, EventsAtBurstOnsets) {
     EXPECT_EQ(rms.Stats().eventsPerPeriod, 0.0);  // fewer than two events
 
     addBurst(x, 2 * rate, rate / 2, 100.0, 10000.0, 1e9, rate);
-    auto two = monoSignal(x, rate);
+    auto two = signalOf(x, rate);
     rms.SetSignal(two.get());
     rms.ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
     rms.DetectEvents();
@@ -180,7 +188,7 @@ TEST(RMSObj, EventsAtBurstOnsets) {
     std::vector<int16_t> close(rate, 0);
     addBurst(close, rate / 2, rate / 100, 100.0, 10000.0, 1e9, rate);
     addBurst(close, rate / 2 + rate / 25, rate / 10, 100.0, 10000.0, 1e9, rate);
-    auto pair = monoSignal(close, rate);
+    auto pair = signalOf(close, rate);
     rms.SetSignal(pair.get());
     rms.DetectEvents();
     EXPECT_EQ(rms.Events().size(), 1u);
@@ -189,7 +197,7 @@ TEST(RMSObj, EventsAtBurstOnsets) {
     // local level; with a minimum rise beyond reach they are no events.
     std::vector<int16_t> y(rate * 3, 0);
     for (int b = 0; b < 5; ++b) addBurst(y, rate / 4 + b * rate / 2, rate / 10, 2000.0, 20000.0, 0.01 * rate, rate);
-    auto band = monoSignal(y, rate);
+    auto band = signalOf(y, rate);
     rms.SetSignal(band.get());
     rms.SetBand(RMSObj::kBandPass, 2000.0, 600.0);
     rms.ComputeFrames(120.0, RMSObj::kRectangular, 0.5);
