@@ -19,20 +19,14 @@ constexpr double kSilenceThreshold = 2.2;
 
 bool generateAnalysis(const char* path, int16_t* parameters) {
     if (path == nullptr || parameters == nullptr) return false;
-    const Quavertone::FileFormat* format = findFormat(path, std::strlen(path));
-    if (format == nullptr) return false;
+    if (findFormat(path, std::strlen(path)) == nullptr) return false;
 
     // Owned here and released on every way out, exceptions included.
     std::unique_ptr<SongObj> song;
     try {
         song = std::make_unique<SongObj>();
-        if (!format->load(*song, path, kLoadLimitMs)) return false;
-        if (song->width == 2) {
-            song->MeasureStereo();
-            song->PrepareStereo(song->analysisRate, kSilenceThreshold);
-        } else {
-            song->PrepareMono(song->analysisRate, kSilenceThreshold);
-        }
+        if (loadSong(*song, path, kLoadLimitMs) != LoadOutcome::kLoaded) return false;
+        song->Prepare(song->analysisRate, kSilenceThreshold);
         song->Analyze();
         if (gStopAnalysis) return false;
         FillSlots(song->Features(), parameters);

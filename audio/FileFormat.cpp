@@ -124,3 +124,11 @@ const Quavertone::FileFormat* findFormat(const char* path, size_t length) {
         if (format->accepts(path, length)) return format;
     return nullptr;
 }
+
+LoadOutcome loadSong(SignalObj& signal, const char* path, double maxMs,
+                     const Quavertone::FileFormat** format) {
+    const Quavertone::FileFormat* found = findFormat(path, std::strlen(path));
+    if (format != nullptr) *format = found;
+    if (found == nullptr) return LoadOutcome::kNoFormat;
+    return found->load(signal, path, maxMs) ? LoadOutcome::kLoaded : LoadOutcome::kUndecodable;
+}

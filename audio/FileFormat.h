@@ -35,3 +35,10 @@ void registerMP3Format();
 void registerWaveFormat();
 void registerAllFormats();  // the worker's order: Ogg Vorbis, FLAC, MP3, WAVE
 const Quavertone::FileFormat* findFormat(const char* path, size_t length);
+
+// Finds the format for path and loads the file into signal, keeping its first
+// maxMs (-1: no limit). `format`, when given, gets the format tried (null
+// when none accepts the path).
+enum class LoadOutcome { kLoaded, kNoFormat, kUndecodable };
+LoadOutcome loadSong(SignalObj& signal, const char* path, double maxMs,
+                     const Quavertone::FileFormat** format = nullptr);

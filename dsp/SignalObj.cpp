@@ -169,6 +169,15 @@ void SignalObj::makeOwned() {
 void SignalObj::MixToMono() { mixDown<false>(); }
 void SignalObj::MixDifferenceToMono() { mixDown<true>(); }
 
+void SignalObj::Prepare(int32_t targetRate, double threshold) {
+    if (width == 2) {
+        MeasureStereo();
+        PrepareStereo(targetRate, threshold);
+    } else {
+        PrepareMono(targetRate, threshold);
+    }
+}
+
 void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
     TrimSilence(threshold, threshold);
     RemoveDCOffset();

@@ -23,6 +23,9 @@ public:
     void MeasureStereo();
     void PrepareStereo(int32_t targetRate, double threshold);
     void PrepareMono(int32_t targetRate, double threshold);
+    // What the print and the analysis do with a decoded song: a stereo one
+    // is measured and prepared as stereo, any other as mono.
+    void Prepare(int32_t targetRate, double threshold);
     void MixToMono();
     void MixDifferenceToMono();
     void TrimSilence(double startThreshold, double endThreshold);

@@ -8,6 +8,7 @@
 #include "audio/FileFormat.h"
 #include "dsp/FFTObj.h"
 #include "dsp/FrameTracker.h"
+#include "io/Status.h"
 #include "print/JamaSVD.h"
 
 namespace {
@@ -21,10 +22,6 @@ constexpr int32_t kVectors = 7;
 constexpr int32_t kMinFrames = 40;
 constexpr int32_t kNotes = 4;
 constexpr int32_t kSemitones = 128;
-
-constexpr int kStatusOk = 0;
-constexpr int kStatusTooShort = 10;
-constexpr int kStatusUndecodable = 1001;
 
 struct NoteBin {
     double durationSum = 0.0;
@@ -43,22 +40,15 @@ void computeSpectrum(FFTObj& spectrum, SignalObj* signal, double overlap) {
 }  // namespace
 
 int generatePrint(const char* path, double*& fpMatrix, int32_t*& fpCounts) {
-    if (path == nullptr) return kStatusUndecodable;
-    const Quavertone::FileFormat* format = findFormat(path, std::strlen(path));
-    if (format == nullptr) return kStatusUndecodable;
+    if (path == nullptr) return status::kPrintFailed;
     auto song = std::make_unique<SongObj>(path);
-    if (!format->load(*song, path, kLoadLimitMs)) return kStatusUndecodable;
+    if (loadSong(*song, path, kLoadLimitMs) != LoadOutcome::kLoaded) return status::kPrintFailed;
     return computePrint(*song, fpMatrix, fpCounts);
 }
 
 int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     song.analysisRate = kPrintRate;
-    if (song.width == 2) {
-        song.MeasureStereo();
-        song.PrepareStereo(kPrintRate, kSilenceThreshold);
-    } else {
-        song.PrepareMono(kPrintRate, kSilenceThreshold);
-    }
+    song.Prepare(kPrintRate, kSilenceThreshold);
 
     // Long songs: the two minutes after the first ten seconds, which skips
     // intros and fade-outs and makes the print independent of song length.
@@ -69,7 +59,7 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     computeSpectrum(spectrum, stretch, 0.0);
     spectrum.ReSample(kBands, true);
     const int32_t frames = spectrum.FrameCount();
-    if (frames < kMinFrames) return kStatusTooShort;
+    if (frames < kMinFrames) return status::kPrintTooShort;
 
     TNT::Array2D<float> bandMatrix(frames, kBands);
     for (int32_t i = 0; i < frames; ++i) {
@@ -90,7 +80,7 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     computeDominantNotes(*stretch, counts);
     fpMatrix = matrix.release();
     fpCounts = counts;
-    return kStatusOk;
+    return status::kOk;
 }
 
 void computeDominantNotes(SignalObj& signal, int32_t*& fpCounts) {
@@ -99,7 +89,7 @@ void computeDominantNotes(SignalObj& signal, int32_t*& fpCounts) {
 
     FFTObj spectrum;
     computeSpectrum(spectrum, excerpt, 0.8);
-    FrameTracker* tracker = spectrum.Track(0.005f, 0.03f, 0.1, 200.0);
+    auto tracker = FrameTracker::Track(spectrum, 0.005f, 0.03f, 0.1, 200.0);
 
     std::array<NoteBin, kSemitones> histogram{};
     for (PeakFrame* f = tracker->FirstFrame(); f != nullptr; f = f->next) {

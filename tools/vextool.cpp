@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "analysis/SlotTable.h"
 #include "analysis/SongObj.h"
 #include "audio/FileFormat.h"
 #include "audio/WaveWriter.h"
@@ -41,32 +42,6 @@ std::string number(double v) {
     return buf;
 }
 
-// What each analysis slot carries, for people reading a dump.
-struct SlotName {
-    int feature;
-    const char* name;
-};
-constexpr SlotName kSlotNames[35] = {
-    {17, "stereo difference"},           {41, "mean long-track duration"},
-    {20, "band level change (2)"},       {19, "band level change (1)"},
-    {0, "tempo"},                        {8, "quietest level-change window"},
-    {25, "rhythm-region coverage"},      {55, "note concentration (2)"},
-    {50, "pitch bends"},                 {39, "spectral peak rate"},
-    {43, "mean long-track span"},        {13, "low-band level"},
-    {10, "level events per 10 s"},       {35, "spectral statistic (3)"},
-    {9, "fade-out length"},              {51, "interval clusters"},
-    {40, "long-track rate"},             {56, "note concentration (1)"},
-    {5, "onsets (2) per second"},        {54, "level peaks per second"},
-    {6, "onsets (1) per second"},        {7, "level changes"},
-    {52, "interval clusters (3)"},       {16, "high-band fill"},
-    {28, "interval patterns"},           {30, "median / largest frame level"},
-    {27, "onset measure (2)"},           {38, "high-band busy share"},
-    {34, "spectral statistic (2)"},      {42, "harmonic fraction"},
-    {29, "level deviation / largest"},   {37, "onset measure (1)"},
-    {33, "spectral statistic (1)"},      {45, "best style score"},
-    {47, "second style score"},
-};
-
 int dump(const char* path) {
     struct stat st;
     if (::stat(path, &st) != 0) return fail(std::string("cannot read ") + path);
@@ -76,15 +51,15 @@ int dump(const char* path) {
     std::string json;
     if (size == 71) {
         in.checkVersion("analysis record", in.readByte(), 1);
-        int values[35];
+        int values[kSlotCount];
         for (int& v : values) v = in.readShort();
         json = "{\"record\":\"analysis\",\"version\":1,\n \"parameters\":[";
-        for (int i = 0; i < 35; ++i) json += (i ? "," : "") + std::to_string(values[i]);
+        for (int i = 0; i < kSlotCount; ++i) json += (i ? "," : "") + std::to_string(values[i]);
         json += "],\n \"slots\":[";
-        for (int i = 0; i < 35; ++i)
+        for (int i = 0; i < kSlotCount; ++i)
             json += std::string(i ? ",\n  " : "\n  ") + "{\"slot\":" + std::to_string(i) +
-                    ",\"feature\":" + std::to_string(kSlotNames[i].feature) + ",\"name\":\"" +
-                    kSlotNames[i].name + "\",\"value\":" + std::to_string(values[i]) + "}";
+                    ",\"feature\":" + std::to_string(kSlotTable[i].featureId) + ",\"name\":\"" +
+                    kSlotTable[i].name + "\",\"value\":" + std::to_string(values[i]) + "}";
         json += "]}";
     } else if (size == PrintRecord::kRecordSize) {
         std::unique_ptr<PrintRecord> record(PrintRecord::read(in));
@@ -141,16 +116,15 @@ bool parseOptions(int argc, char** argv, int first, Options& o, bool prepOptions
 }
 
 bool load(SongObj& song, const char* audio, double maxMs, std::string& error) {
-    const Quavertone::FileFormat* format = findFormat(audio, std::strlen(audio));
-    if (!format) {
-        error = std::string("no format reads ") + audio;
-        return false;
+    const Quavertone::FileFormat* format = nullptr;
+    switch (loadSong(song, audio, maxMs, &format)) {
+        case LoadOutcome::kLoaded: return true;
+        case LoadOutcome::kNoFormat: error = std::string("no format reads ") + audio; break;
+        case LoadOutcome::kUndecodable:
+            error = std::string("cannot decode ") + audio + " as " + format->name();
+            break;
     }
-    if (!format->load(song, audio, maxMs)) {
-        error = std::string("cannot decode ") + audio + " as " + format->name();
-        return false;
-    }
-    return true;
+    return false;
 }
 
 int prep(const char* audio, const char* out, const Options& o) {
@@ -158,12 +132,7 @@ int prep(const char* audio, const char* out, const Options& o) {
     std::string error;
     if (!load(song, audio, o.maxMs, error)) return fail(error);
     const double decodedMs = song.durationMs;
-    if (song.width == 2) {
-        song.MeasureStereo();
-        song.PrepareStereo(o.rate, o.threshold);
-    } else {
-        song.PrepareMono(o.rate, o.threshold);
-    }
+    song.Prepare(o.rate, o.threshold);
     if (!writeWaveFile(out, song.data, song.length, song.rate, 1))
         return fail(std::string("cannot write ") + out);
     std::string json = "{\"durationMs\":" + number(decodedMs) +

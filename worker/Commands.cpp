@@ -13,6 +13,7 @@
 #include "dsp/Rounding.h"
 #include "io/DataOutput.h"
 #include "io/PrintRecord.h"
+#include "io/Status.h"
 #include "print/Fingerprint.h"
 #include "worker/Logger.h"
 
@@ -29,78 +30,74 @@ int64_t recordedMs(double ms) { return std::isfinite(ms) ? truncToInt32(ms) : 0;
 }  // namespace
 
 int32_t doAnalyze(const char* audioPath, const char* outPath) {
-    int16_t parameters[35] = {};
-    if (!generateAnalysis(audioPath, parameters)) return 1;
+    int16_t parameters[kSlotCount] = {};
+    if (!generateAnalysis(audioPath, parameters)) return status::kAnalysisFailed;
 
-    int32_t status = 1;
     FileDataOutput out;
-    if (!out.open(outPath)) return 3;
+    if (!out.open(outPath)) return status::kOpenFailed;
     try {
         writeAnalysisRecord(out, parameters);
         out.close();
-        status = 0;
+        return status::kOk;
     } catch (...) {
         logIfEnabled("Exception saving analysis");
-        status = 2;
+        return status::kWriteFailed;
     }
-    return status;
 }
 
 int32_t doPrint(const char* audioPath, const char* outPath) {
     double* fpMatrix = nullptr;
     int32_t* fpCounts = nullptr;
-    int32_t status = 1001;
+    int32_t result = status::kPrintFailed;
     try {
-        status = generatePrint(audioPath, fpMatrix, fpCounts);
-        if (status == 0 && (!fpMatrix || !fpCounts)) {
+        result = generatePrint(audioPath, fpMatrix, fpCounts);
+        if (result == status::kOk && (!fpMatrix || !fpCounts)) {
             logIfEnabled("Error in generatePrint (0)");
-            status = 1001;
+            result = status::kPrintFailed;
         }
     } catch (const QuorbixError&) {
         logIfEnabled("Exception in generatePrint (1)");
-        status = 1001;
+        result = status::kPrintFailed;
     } catch (...) {
         logIfEnabled("Exception in generatePrint (2)");
-        status = 1001;
+        result = status::kPrintFailed;
     }
 
-    if (status == 0) {
+    if (result == status::kOk) {
         auto record = std::make_unique<PrintRecord>();
         record->fill(fpMatrix, fpCounts);
         FileDataOutput out;
         if (!out.open(outPath)) {
-            status = 1003;
+            result = status::kPrintOpenFailed;
         } else {
             try {
                 record->write(out);
                 out.close();
             } catch (...) {
                 logIfEnabled("Exception saving print");
-                status = 1002;
+                result = status::kPrintWriteFailed;
             }
         }
     }
     delete[] fpMatrix;
     delete[] fpCounts;
-    return status;
+    return result;
 }
 
 int32_t doValidate(const char* audioPath, const char* outPath) {
     FileDataOutput out;
-    if (!out.open(outPath)) return 3;
+    if (!out.open(outPath)) return status::kOpenFailed;
 
-    const Quavertone::FileFormat* format = findFormat(audioPath, std::strlen(audioPath));
-    if (!format) {
+    if (!findFormat(audioPath, std::strlen(audioPath))) {
         writeValidationRecord(out, 0, 0);
         out.close();
-        return 0;
+        return status::kOk;
     }
 
-    int32_t status = 2;
     std::unique_ptr<SongObj> song;
     try {
         song = std::make_unique<SongObj>("");
-        const bool loaded = format->load(*song, audioPath, -1);
+        const bool loaded = loadSong(*song, audioPath, -1) == LoadOutcome::kLoaded;
         int64_t decoded = 0, prepared = 0;
         if (loaded) {
             decoded = recordedMs(song->durationMs);
@@ -114,14 +111,13 @@ int32_t doValidate(const char* audioPath, const char* outPath) {
         }
         writeValidationRecord(out, decoded, prepared);
         out.close();
-        status = 0;
+        return status::kOk;
     } catch (...) {
         // The stream is left unclosed: its buffered bytes are dropped and the
         // output stays as opened, which the parent never reads on status 2.
         logIfEnabled("Exception in doValidate");
-        status = 2;
+        return status::kWriteFailed;
     }
-    return status;
 }
 
 int vexMain(int argc, char** argv) {
