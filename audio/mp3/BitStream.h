@@ -25,7 +25,7 @@ struct StreamInfo {
 // The source is a file (opened "rb", sized with stat) or, for tests and
 // fuzzing, a caller-owned byte range. readFrame finds the next acceptable
 // frame header and loads the rest of that frame into a fixed buffer of 433
-// words; get_bits then serves that frame only.
+// words; getBits then serves that frame only.
 class BitStream {
 public:
     static constexpr int kFrameBufferWords = 433;
@@ -51,7 +51,7 @@ public:
 
     // The next n bits (1..32) of the current frame, most significant first.
     // Past the end of the frame it returns zeros and never reads out of bounds.
-    uint32_t get_bits(unsigned n) {
+    uint32_t getBits(unsigned n) {
         const unsigned pos = bitPos_;
         bitPos_ = pos + n > kBitLimit ? kBitLimit : pos + n;
         if (pos >= frameBits_) return 0;
@@ -60,6 +60,9 @@ public:
                            (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24);
         return uint32_t((w << (pos & 7)) >> (64 - n));
     }
+
+    // Bytes of the source after the current frame.
+    int64_t bytesLeft() const { return size_ > pos_ ? size_ - pos_ : 0; }
 
     // The current frame's bytes after the 4 header bytes, and their count.
     const uint8_t* frameData() const { return buffer_; }
@@ -87,7 +90,7 @@ private:
     int64_t windowStart_ = 0;
     size_t windowLength_ = 0;
 
-    // Eight zero bytes after the longest frame let get_bits read a whole
+    // Eight zero bytes after the longest frame let getBits read a whole
     // window near the end without a bounds test per byte.
     uint8_t buffer_[kFrameBufferBytes + 8] = {};
     unsigned frameBits_ = 0;

@@ -18,23 +18,16 @@ constexpr int16_t kBitrate[2][3][16] = {
 
 constexpr int32_t kSampleRate[2][4] = {{22050, 24000, 16000, 0}, {44100, 48000, 32000, 0}};
 
+int bitrateKbps(int version, int layer, int bitrateIndex) {
+    if (layer < 1 || layer > 3) return 0;
+    return kBitrate[version ? 1 : 0][layer - 1][bitrateIndex & 15];
+}
+
 }  // namespace
 
-int FrameHeader::bitrateKbps(int version, int layer, int bitrateIndex) {
-    if (layer < 1 || layer > 3 || bitrateIndex < 0 || bitrateIndex > 15) return 0;
-    return kBitrate[version ? 1 : 0][layer - 1][bitrateIndex];
-}
+int FrameHeader::sampleRateHz() const { return kSampleRate[version_ ? 1 : 0][sampleIndex_ & 3]; }
 
-int FrameHeader::sampleRateHz(int version, int sampleIndex) {
-    if (sampleIndex < 0 || sampleIndex > 3) return 0;
-    return kSampleRate[version ? 1 : 0][sampleIndex];
-}
-
-int FrameHeader::bitrate_kbps() const { return bitrateKbps(version_, layer_, bitrateIndex_); }
-
-int FrameHeader::sample_rate_hz() const { return sampleRateHz(version_, sampleIndex_); }
-
-int FrameHeader::samples_per_frame() const {
+int FrameHeader::samplesPerFrame() const {
     if (layer_ == 1) return 384;
     if (layer_ == 3 && version_ == 0) return 576;
     return 1152;
@@ -52,8 +45,8 @@ void FrameHeader::decode(uint32_t bits) {
     modeExtension_ = (bits >> 4) & 3;
 
     frameSize_ = 0;
-    const int kbps = bitrate_kbps();
-    const int rate = sample_rate_hz();
+    const int kbps = bitrateKbps(version_, layer_, bitrateIndex_);
+    const int rate = sampleRateHz();
     if (layer_ == 0 || kbps == 0 || rate == 0) return;
     const int pad = padding_ ? 1 : 0;
     if (layer_ == 1) {

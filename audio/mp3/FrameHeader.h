@@ -12,29 +12,22 @@ public:
 
     int layer() const { return layer_; }                  // 1..3
     int version() const { return version_; }              // 1 MPEG-1, 0 low sampling frequencies
-    int sample_frequency() const { return sampleIndex_; } // index 0..2
-    int bitrate_index() const { return bitrateIndex_; }
-    bool padding() const { return padding_; }
+    int sampleFrequency() const { return sampleIndex_; }  // index 0..2
+    int bitrateIndex() const { return bitrateIndex_; }
     int mode() const { return mode_; }
-    int mode_extension() const { return modeExtension_; }
+    int modeExtension() const { return modeExtension_; }
     bool checksums() const { return !protectionBit_; }    // a CRC word follows the header
-    int frame_size() const { return frameSize_; }         // whole frame in bytes, header included
+    int frameSize() const { return frameSize_; }          // whole frame in bytes, header included
     int channels() const { return mode_ == SingleChannel ? 1 : 2; }
-
-    // kbit/s of this header (0 for free format and the forbidden index 15).
-    int bitrate_kbps() const;
     // Hz of this header's sampling frequency index (0 for the reserved index 3).
-    int sample_rate_hz() const;
+    int sampleRateHz() const;
     // Samples per channel that one frame of this header decodes to.
-    int samples_per_frame() const;
+    int samplesPerFrame() const;
 
     // Fills every field from the 32 header bits. layer_ is 0 for the reserved
     // layer bits; frameSize_ is 0 when the bitrate index gives no frame length
     // (free format, index 15) or the sampling frequency index is reserved.
     void decode(uint32_t bits);
-
-    static int bitrateKbps(int version, int layer, int bitrateIndex);
-    static int sampleRateHz(int version, int sampleIndex);
 
     // The fields below are filled by the header reader; public so the frame
     // loop and the layer decoders share one plain record.

@@ -54,7 +54,7 @@ private:
 // (ISO/IEC 11172-3, mode_extension semantics).
 unsigned intensityBound(const FrameHeader& header, unsigned subbands) {
     if (header.mode() != FrameHeader::JointStereo) return 0;
-    const unsigned bound = 4u * static_cast<unsigned>(header.mode_extension() & 3) + 4u;
+    const unsigned bound = 4u * static_cast<unsigned>(header.modeExtension() & 3) + 4u;
     return std::min(bound, subbands);
 }
 
@@ -62,13 +62,13 @@ unsigned intensityBound(const FrameHeader& header, unsigned subbands) {
 // then 32 output samples per channel.
 void synthesise(const FrameSubbands& subbands, SynthesisFilter* f0, SynthesisFilter* f1,
                 Obuffer& out) {
-    for (unsigned i = 0; i < subbands.size(); ++i) subbands[i]->put_next_sample(f0, f1);
+    for (unsigned i = 0; i < subbands.size(); ++i) subbands[i]->putNextSample(f0, f1);
     for (unsigned sb = subbands.size(); sb < kSubbands; ++sb) {
-        f0->input_sample(0.0f, sb);
-        if (f1) f1->input_sample(0.0f, sb);
+        f0->inputSample(0.0f, sb);
+        if (f1) f1->inputSample(0.0f, sb);
     }
-    f0->calculate_pcm_samples(out);
-    if (f1) f1->calculate_pcm_samples(out);
+    f0->calculatePcmSamples(out);
+    if (f1) f1->calculatePcmSamples(out);
 }
 
 void decodeLayer1(BitStream& stream, const FrameHeader& header, SynthesisFilter* f0,
@@ -84,18 +84,18 @@ void decodeLayer1(BitStream& stream, const FrameHeader& header, SynthesisFilter*
         else
             subbands.add<SubbandLayer1Stereo>(sb);
     }
-    for (unsigned i = 0; i < subbands.size(); ++i) subbands[i]->read_allocation(stream);
-    for (unsigned i = 0; i < subbands.size(); ++i) subbands[i]->read_scalefactor(stream);
+    for (unsigned i = 0; i < subbands.size(); ++i) subbands[i]->readAllocation(stream);
+    for (unsigned i = 0; i < subbands.size(); ++i) subbands[i]->readScaleFactors(stream);
     for (int pass = 0; pass < 12; ++pass) {
-        for (unsigned i = 0; i < subbands.size(); ++i) subbands[i]->read_sampledata(stream);
+        for (unsigned i = 0; i < subbands.size(); ++i) subbands[i]->readSamples(stream);
         synthesise(subbands, f0, f1, out);
     }
 }
 
 void decodeLayer2(BitStream& stream, const FrameHeader& header, SynthesisFilter* f0,
                   SynthesisFilter* f1, Obuffer& out) {
-    const AllocTable& table = selectAllocTable(header.version(), header.sample_frequency(),
-                                               header.bitrate_index(), header.channels());
+    const AllocTable& table = selectAllocTable(header.version(), header.sampleFrequency(),
+                                               header.bitrateIndex(), header.channels());
     const unsigned sblimit = static_cast<unsigned>(std::min<int>(table.sblimit, kSubbands));
     FrameSubbands subbands;
     SubbandLayer2* layer2[kSubbands];
@@ -109,11 +109,11 @@ void decodeLayer2(BitStream& stream, const FrameHeader& header, SynthesisFilter*
         else
             layer2[sb] = subbands.add<SubbandLayer2Stereo>(sb, table);
     }
-    for (unsigned sb = 0; sb < sblimit; ++sb) layer2[sb]->read_allocation(stream);
-    for (unsigned sb = 0; sb < sblimit; ++sb) layer2[sb]->read_scalefactor_selection(stream);
-    for (unsigned sb = 0; sb < sblimit; ++sb) layer2[sb]->read_scalefactor(stream);
+    for (unsigned sb = 0; sb < sblimit; ++sb) layer2[sb]->readAllocation(stream);
+    for (unsigned sb = 0; sb < sblimit; ++sb) layer2[sb]->readScaleFactorSelection(stream);
+    for (unsigned sb = 0; sb < sblimit; ++sb) layer2[sb]->readScaleFactors(stream);
     for (int granule = 0; granule < 12; ++granule) {
-        for (unsigned sb = 0; sb < sblimit; ++sb) layer2[sb]->read_sampledata(stream);
+        for (unsigned sb = 0; sb < sblimit; ++sb) layer2[sb]->readSamples(stream);
         for (int pass = 0; pass < 3; ++pass) synthesise(subbands, f0, f1, out);
     }
 }

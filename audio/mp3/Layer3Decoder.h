@@ -1,5 +1,4 @@
 #pragma once
-#include <cstdint>
 #include <memory>
 
 namespace mp3 {
@@ -14,6 +13,12 @@ class Obuffer;
 // collector. Keeps what crosses frames: the bit reservoir, the overlap of the
 // hybrid filter bank and the first granule's scale factors. All state is
 // sized up front; decoding a frame allocates nothing.
+//
+// A frame passes through the stages in the order they are declared below:
+// side information and the reservoir; per granule and channel the scale
+// factors, Huffman decoding and requantisation; stereo processing across
+// both channels; then per channel reordering, alias reduction, the hybrid
+// synthesis and the polyphase filter.
 class Layer3Decoder {
 public:
     Layer3Decoder(SynthesisFilter* f0, SynthesisFilter* f1, Obuffer& out);
@@ -26,8 +31,29 @@ public:
 
 private:
     struct State;
-    static void markIntensityLines(State& s, bool lsf, const int16_t* longBands, const int16_t* shortBands,
-                                   int* isPos);
+    struct Frame;
+
+    void readSideInfo(BitStream& stream, const Frame& f);
+    void appendMainData(BitStream& stream, Frame& f);
+
+    void decodeGranule(Frame& f, int gr, int ch);
+    void readScaleFactors(Frame& f, int gr, int ch);
+    void readLsfScaleFactors(Frame& f, int gr, int ch);
+    void decodeHuffman(Frame& f, int gr, int ch, unsigned part23End);
+    void requantise(const Frame& f, int gr, int ch);
+
+    void processStereo(const Frame& f, int gr);
+    void markIntensityLines(const Frame& f, int gr);
+    void markShortIntensityLines(const Frame& f, int gr);
+    void markLongIntensityLines(const Frame& f);
+
+    void outputGranule(const Frame& f, int gr, int ch);
+    int reorderShortBlocks(const Frame& f, int gr, int ch);
+    int reduceAliases(int gr, int ch, int nonzero);
+    void hybridSynthesis(int gr, int ch, int sbLimit);
+    void invertFrequencies();
+    void polyphase(int ch);
+
     std::unique_ptr<State> s_;
     SynthesisFilter* filter_[2];
     Obuffer& out_;

@@ -1,5 +1,7 @@
 #include "audio/mp3/MP3Decoder.h"
 
+#include <algorithm>
+
 #include "audio/mp3/FrameHeader.h"
 #include "audio/mp3/Layer12Decoder.h"
 #include "audio/mp3/Layer3Decoder.h"
@@ -7,6 +9,26 @@
 #include "audio/mp3/SynthesisFilter.h"
 
 namespace mp3 {
+
+namespace {
+
+// The most samples per channel a stream can still decode to after its first
+// frame (read already) and `bytes` more. Later frames share the first one's
+// version and sampling frequency; each takes at least the bytes of its
+// layer's lowest bitrate and gives at most its layer's samples.
+int64_t samplesBound(const FrameHeader& first, int64_t bytes) {
+    int64_t most = 0;
+    for (int layer = 1; layer <= 3; ++layer) {
+        FrameHeader lowest;
+        lowest.decode(0xFFF01000u | uint32_t(first.version()) << 19 | uint32_t(4 - layer) << 17 |
+                      uint32_t(first.sampleFrequency()) << 10);
+        if (lowest.frameSize() <= 0) continue;
+        most = std::max(most, (bytes / lowest.frameSize() + 1) * lowest.samplesPerFrame());
+    }
+    return first.samplesPerFrame() + most;
+}
+
+}  // namespace
 
 MP3Decoder::MP3Decoder() = default;
 MP3Decoder::~MP3Decoder() = default;
@@ -27,11 +49,16 @@ bool MP3Decoder::decode(const MPEG_Args& args) {
 
     filter0_.reset(new SynthesisFilter(0));
     if (header.channels() == 2) filter1_.reset(new SynthesisFilter(1));
-    output_.reset(new Wavefile_Obuffer(header.channels(), args.framesPerChunk));
+    // Chunks no longer than the stream can fill: a short stream costs a
+    // short buffer, not 30 seconds' worth.
+    const int64_t chunk = args.framesPerChunk > 0
+                              ? args.framesPerChunk
+                              : std::min(Wavefile_Obuffer::kFramesPerChunk, samplesBound(header, stream.bytesLeft()));
+    output_.reset(new Wavefile_Obuffer(header.channels(), chunk));
 
     int previousLayer = 0;  // none yet: the first frame sets up its layer's decoder
     do {
-        if (header.checksums()) stream.get_bits(16);  // the CRC word, not verified
+        if (header.checksums()) stream.getBits(16);  // the CRC word, not verified
         if (header.layer() != previousLayer) {
             if (header.layer() == 3) layer3_.reset(new Layer3Decoder(filter0_.get(), filter1_.get(), *output_));
             else layer3_.reset();
@@ -46,7 +73,7 @@ bool MP3Decoder::decode(const MPEG_Args& args) {
         if (output_->count() >= kMaxValues) break;
     } while (stream.readFrame(header));
 
-    sampleRate_ = header.sample_rate_hz();
+    sampleRate_ = header.sampleRateHz();
     channels_ = header.channels();
     sampleCount_ = output_->count();
     return sampleCount_ > 0;

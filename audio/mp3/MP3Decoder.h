@@ -19,7 +19,8 @@ struct MPEG_Args {
     // When set, the stream is read from these bytes instead of the path.
     const uint8_t* data = nullptr;
     size_t size = 0;
-    // Collector chunk length in frames; 0: the standard 30 s at 44.1 kHz.
+    // Collector chunk length in frames; 0: what the stream can fill, at most
+    // 30 s at 44.1 kHz.
     int64_t framesPerChunk = 0;
 };
 

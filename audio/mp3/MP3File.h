@@ -24,7 +24,7 @@ public:
     // Decodes the file opened by open(); true when at least one sample came out.
     bool prepare();
     // The same from bytes in memory (which must outlive the call);
-    // framesPerChunk 0 keeps the collector's standard chunk length.
+    // framesPerChunk 0 sizes the collector's chunks from the stream.
     bool prepareMemory(const uint8_t* data, size_t size, int64_t framesPerChunk = 0);
     bool readAll(int16_t* dest) override;
     void close() override;

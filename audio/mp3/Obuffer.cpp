@@ -4,9 +4,7 @@
 #include <cstring>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "dsp/LargePages.h"
 
 namespace mp3 {
 
@@ -16,33 +14,11 @@ Wavefile_Obuffer::Wavefile_Obuffer(int channels, int64_t framesPerChunk)
     if (channels_ == 2) overflow_ = newChunk();
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VEX_CHUNKS_FROM_HEAP 1  // keep chunks visible to AddressSanitizer
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VEX_CHUNKS_FROM_HEAP 1
-#endif
-#endif
-
 Wavefile_Obuffer::Chunk Wavefile_Obuffer::newChunk() const {
-    const size_t bytes = size_t(chunkSize_) * sizeof(int16_t);
-#if defined(VEX_CHUNKS_FROM_HEAP) || !defined(__linux__)
     void* p = std::calloc(size_t(chunkSize_), sizeof(int16_t));
     if (!p) throw std::bad_alloc();
-#else
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    madvise(p, bytes, MADV_HUGEPAGE);  // a hint; ignored where unsupported
-#endif
-    return Chunk(static_cast<int16_t*>(p), Release{bytes});
-}
-
-void Wavefile_Obuffer::Release::operator()(int16_t* p) const {
-#if defined(VEX_CHUNKS_FROM_HEAP) || !defined(__linux__)
-    std::free(p);
-#else
-    munmap(p, bytes);
-#endif
+    adviseLargePages(p, size_t(chunkSize_) * sizeof(int16_t));
+    return Chunk(static_cast<int16_t*>(p));
 }
 
 void Wavefile_Obuffer::advanceChunk() {

@@ -22,14 +22,14 @@ public:
     virtual int64_t count() const = 0;
 };
 
-// Collects the whole decoded stream in memory, in zeroed chunks of 30 seconds
-// per channel at 44.1 kHz, so a long song costs few allocations.
+// Collects the whole decoded stream in memory, in zeroed chunks of
+// framesPerChunk frames (by default 30 seconds at 44.1 kHz), so a long song
+// costs few allocations.
 class Wavefile_Obuffer : public Obuffer {
 public:
     static constexpr int64_t kFramesPerChunk = 1323000;
 
-    // framesPerChunk other than the standard 30 seconds serves tests and
-    // fuzzing, where small chunks exercise the chunk changes cheaply.
+    // framesPerChunk 0 or less: the standard 30 seconds.
     explicit Wavefile_Obuffer(int channels, int64_t framesPerChunk = kFramesPerChunk);
 
     void append(int channel, int16_t sample) override { put(channel, sample); }
@@ -37,16 +37,13 @@ public:
     void copyOut(int16_t* dest) override;
     int64_t count() const override;
 
-    size_t fullChunks() const { return full_.size(); }
-
 private:
-    struct Release {
-        size_t bytes;
-        void operator()(int16_t* p) const;
+    struct Free {
+        void operator()(int16_t* p) const { std::free(p); }
     };
-    using Chunk = std::unique_ptr<int16_t[], Release>;
-    // Fresh zeroed pages from the system, as large pages where it allows:
-    // filling a song's worth of small pages costs more than decoding it.
+    using Chunk = std::unique_ptr<int16_t[], Free>;
+    // Zeroed, as large pages where the system allows: filling a song's worth
+    // of small pages costs more than decoding it.
     Chunk newChunk() const;
 
     void put(int channel, int16_t sample) {

@@ -25,9 +25,9 @@ void degroup(uint32_t code, uint32_t steps, uint32_t out[3]);
 
 // The decoder of one subband of a Layer I or II frame. For each frame the
 // frame decoder makes one per subband and calls, subband by subband in
-// ascending order, read_allocation, (Layer II) read_scalefactor_selection,
-// read_scalefactor; then per pass read_sampledata on every subband (for
-// Layer II once per granule of three passes) and put_next_sample, which
+// ascending order, readAllocation, (Layer II) readScaleFactorSelection,
+// readScaleFactors; then per pass readSamples on every subband (for
+// Layer II once per granule of three passes) and putNextSample, which
 // hands the subband's next sample of each channel to the filters. A
 // subband without allocation hands zeros. Filter f1 may be null: the
 // second channel's samples are then dropped; a single-channel subband given
@@ -35,20 +35,20 @@ void degroup(uint32_t code, uint32_t steps, uint32_t out[3]);
 class Subband {
 public:
     virtual ~Subband() = default;
-    virtual void read_allocation(BitStream& stream) = 0;
-    virtual void read_scalefactor(BitStream& stream) = 0;
-    virtual void read_sampledata(BitStream& stream) = 0;
-    virtual void put_next_sample(SynthesisFilter* f0, SynthesisFilter* f1) = 0;
+    virtual void readAllocation(BitStream& stream) = 0;
+    virtual void readScaleFactors(BitStream& stream) = 0;
+    virtual void readSamples(BitStream& stream) = 0;
+    virtual void putNextSample(SynthesisFilter* f0, SynthesisFilter* f1) = 0;
 };
 
 // Layer I, one channel (every subband of a single-channel frame).
 class SubbandLayer1 : public Subband {
 public:
     explicit SubbandLayer1(unsigned sb = 0) : sb_(sb) {}
-    void read_allocation(BitStream& stream) override;
-    void read_scalefactor(BitStream& stream) override;
-    void read_sampledata(BitStream& stream) override;
-    void put_next_sample(SynthesisFilter* f0, SynthesisFilter* f1) override;
+    void readAllocation(BitStream& stream) override;
+    void readScaleFactors(BitStream& stream) override;
+    void readSamples(BitStream& stream) override;
+    void putNextSample(SynthesisFilter* f0, SynthesisFilter* f1) override;
 
 protected:
     unsigned sb_;
@@ -61,10 +61,10 @@ protected:
 class SubbandLayer1Stereo : public SubbandLayer1 {
 public:
     explicit SubbandLayer1Stereo(unsigned sb = 0) : SubbandLayer1(sb) {}
-    void read_allocation(BitStream& stream) override;
-    void read_scalefactor(BitStream& stream) override;
-    void read_sampledata(BitStream& stream) override;
-    void put_next_sample(SynthesisFilter* f0, SynthesisFilter* f1) override;
+    void readAllocation(BitStream& stream) override;
+    void readScaleFactors(BitStream& stream) override;
+    void readSamples(BitStream& stream) override;
+    void putNextSample(SynthesisFilter* f0, SynthesisFilter* f1) override;
 
 protected:
     unsigned nb1_ = 0;
@@ -77,9 +77,9 @@ protected:
 class SubbandLayer1IntensityStereo : public SubbandLayer1 {
 public:
     explicit SubbandLayer1IntensityStereo(unsigned sb = 0) : SubbandLayer1(sb) {}
-    void read_scalefactor(BitStream& stream) override;
-    void read_sampledata(BitStream& stream) override;
-    void put_next_sample(SynthesisFilter* f0, SynthesisFilter* f1) override;
+    void readScaleFactors(BitStream& stream) override;
+    void readSamples(BitStream& stream) override;
+    void putNextSample(SynthesisFilter* f0, SynthesisFilter* f1) override;
 
 protected:
     double scale1_ = 0.0;
@@ -91,16 +91,16 @@ protected:
 class SubbandLayer2 : public Subband {
 public:
     SubbandLayer2(unsigned sb, const AllocTable& table) : sb_(sb), table_(&table) {}
-    void read_allocation(BitStream& stream) override;
-    virtual void read_scalefactor_selection(BitStream& stream);
-    void read_scalefactor(BitStream& stream) override;
-    void read_sampledata(BitStream& stream) override;
-    void put_next_sample(SynthesisFilter* f0, SynthesisFilter* f1) override;
+    void readAllocation(BitStream& stream) override;
+    virtual void readScaleFactorSelection(BitStream& stream);
+    void readScaleFactors(BitStream& stream) override;
+    void readSamples(BitStream& stream) override;
+    void putNextSample(SynthesisFilter* f0, SynthesisFilter* f1) override;
 
 protected:
     // Class of an allocation value in this subband's row, null for none.
     const QuantClass* classOf(uint32_t allocation) const;
-    static void readScaleFactors(BitStream& stream, unsigned scfsi, double scale[3]);
+    static void readScaleFactorParts(BitStream& stream, unsigned scfsi, double scale[3]);
     // Three requantised (not yet scaled) samples of one granule.
     static void readGranule(BitStream& stream, const QuantClass& q, double out[3]);
     unsigned part() const;  // scale factor part of the granule just read
@@ -119,11 +119,11 @@ protected:
 class SubbandLayer2Stereo : public SubbandLayer2 {
 public:
     SubbandLayer2Stereo(unsigned sb, const AllocTable& table) : SubbandLayer2(sb, table) {}
-    void read_allocation(BitStream& stream) override;
-    void read_scalefactor_selection(BitStream& stream) override;
-    void read_scalefactor(BitStream& stream) override;
-    void read_sampledata(BitStream& stream) override;
-    void put_next_sample(SynthesisFilter* f0, SynthesisFilter* f1) override;
+    void readAllocation(BitStream& stream) override;
+    void readScaleFactorSelection(BitStream& stream) override;
+    void readScaleFactors(BitStream& stream) override;
+    void readSamples(BitStream& stream) override;
+    void putNextSample(SynthesisFilter* f0, SynthesisFilter* f1) override;
 
 protected:
     const QuantClass* class1_ = nullptr;
@@ -139,10 +139,10 @@ class SubbandLayer2IntensityStereo : public SubbandLayer2 {
 public:
     SubbandLayer2IntensityStereo(unsigned sb, const AllocTable& table)
         : SubbandLayer2(sb, table) {}
-    void read_scalefactor_selection(BitStream& stream) override;
-    void read_scalefactor(BitStream& stream) override;
-    void read_sampledata(BitStream& stream) override;
-    void put_next_sample(SynthesisFilter* f0, SynthesisFilter* f1) override;
+    void readScaleFactorSelection(BitStream& stream) override;
+    void readScaleFactors(BitStream& stream) override;
+    void readSamples(BitStream& stream) override;
+    void putNextSample(SynthesisFilter* f0, SynthesisFilter* f1) override;
 
 protected:
     unsigned scfsi1_ = 0;

@@ -4,14 +4,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "audio/mp3/Obuffer.h"
 #include "audio/mp3/MP3Tables.h"
+#include "audio/mp3/Obuffer.h"
+#include "dsp/MathConstants.h"
 
 namespace mp3 {
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 // 1 / (2 cos((2k+1) pi / 2N)) for the butterflies of a size-N stage.
 struct DctCoefficients {
@@ -90,17 +89,11 @@ inline void accumulate(Float4* acc, const float* d, const float* h) {
 
 }  // namespace
 
-SynthesisFilter::SynthesisFilter(int channel) : channel_(channel) { reset(); }
+SynthesisFilter::SynthesisFilter(int channel) : channel_(channel) {}
 
-void SynthesisFilter::reset() {
-    std::memset(samples_, 0, sizeof samples_);
-    std::memset(v_, 0, sizeof v_);
-    newest_ = 0;
-}
+void SynthesisFilter::inputSamples(const float* samples) { std::memcpy(samples_, samples, sizeof samples_); }
 
-void SynthesisFilter::input_samples(const float* samples) { std::memcpy(samples_, samples, sizeof samples_); }
-
-void SynthesisFilter::calculate_pcm_samples(int16_t* pcm) {
+void SynthesisFilter::calculatePcmSamples(int16_t* pcm) {
     float x[32];
     Dct<32>::run(samples_, x);
 
@@ -128,9 +121,9 @@ void SynthesisFilter::calculate_pcm_samples(int16_t* pcm) {
     }
 }
 
-void SynthesisFilter::calculate_pcm_samples(Obuffer& out) {
+void SynthesisFilter::calculatePcmSamples(Obuffer& out) {
     int16_t pcm[32];
-    calculate_pcm_samples(pcm);
+    calculatePcmSamples(pcm);
     out.appendSamples(channel_, pcm, 32);
 }
 

@@ -12,23 +12,20 @@ public:
     explicit SynthesisFilter(int channel = 0);
 
     // Stores the next sample of subband sb (0..31) for the coming pass.
-    void input_sample(float sample, unsigned sb) { samples_[sb & 31] = sample; }
+    void inputSample(float sample, unsigned sb) { samples_[sb & 31] = sample; }
     // Stores all 32 subband samples at once.
-    void input_samples(const float* samples);
+    void inputSamples(const float* samples);
     // Turns the 32 stored subband samples into 32 output samples (x 32768,
     // clamped, truncated toward zero) appended to out for this channel.
-    void calculate_pcm_samples(Obuffer& out);
+    void calculatePcmSamples(Obuffer& out);
     // The same 32 samples written to pcm instead.
-    void calculate_pcm_samples(int16_t* pcm);
-
-    void reset();
-    int channel() const { return channel_; }
+    void calculatePcmSamples(int16_t* pcm);
 
 private:
     int channel_;
-    float samples_[32];
+    float samples_[32] = {};
     // The last 16 matrixed vectors, 64 values each; block age 0 is newest.
-    alignas(32) float v_[16][64];
+    alignas(32) float v_[16][64] = {};
     int newest_ = 0;
 };
 

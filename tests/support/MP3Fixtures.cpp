@@ -35,6 +35,13 @@ template <class Prepare> Mp3Decode runReader(Prepare prepare) {
     return d;
 }
 
+std::vector<std::string> splitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+    return fields;
+}
+
 }  // namespace
 
 Mp3Decode decodeMp3File(const std::string& path) {
@@ -72,22 +79,13 @@ std::vector<std::map<std::string, std::string>> readTsv(const std::string& path)
     std::vector<std::map<std::string, std::string>> rows;
     std::ifstream in(path);
     std::string line;
-    std::vector<std::string> names;
-    auto split = [](const std::string& s) {
-        std::vector<std::string> out;
-        std::stringstream ss(s);
-        std::string field;
-        while (std::getline(ss, field, '\t')) out.push_back(field);
-        return out;
-    };
     if (!std::getline(in, line)) return rows;
-    names = split(line);
+    const std::vector<std::string> names = splitTabs(line);
     while (std::getline(in, line)) {
         if (line.empty()) continue;
-        const std::vector<std::string> fields = split(line);
-        std::map<std::string, std::string> row;
+        const std::vector<std::string> fields = splitTabs(line);
+        std::map<std::string, std::string>& row = rows.emplace_back();
         for (size_t i = 0; i < names.size() && i < fields.size(); ++i) row[names[i]] = fields[i];
-        rows.push_back(row);
     }
     return rows;
 }

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "audio/mp3/FrameHeader.h"
+#include "audio/mp3/MP3File.h"
+#include "dsp/SignalObj.h"
+#include "support/MP3Fixtures.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Header words: MPEG-1 Layer III 128 kbit/s 44.1 kHz (417-byte frames),
+// single channel or stereo; MPEG-2 Layer III 64 kbit/s 22.05 kHz (208 bytes).
+constexpr uint32_t kMono44 = 0xFFFB90C0;
+constexpr uint32_t kStereo44 = 0xFFFB9000;
+constexpr uint32_t kMono22 = 0xFFF380C0;
+
+// A frame of the header's size (417 bytes for headers without one); the
+// bytes after the header are `fill`. Zeros are empty side information and
+// main data, which decode to silence.
+Bytes frame(uint32_t header, uint8_t fill = 0) {
+    mp3::FrameHeader h;
+    h.decode(header);
+    Bytes f(size_t(h.frameSize() > 0 ? h.frameSize() : 417), fill);
+    for (int i = 0; i < 4; ++i) f[size_t(i)] = uint8_t(header >> (24 - 8 * i));
+    return f;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes frames(uint32_t header, int n) {
+    Bytes out;
+    for (int i = 0; i < n; ++i) out = out + frame(header);
+    return out;
+}
+
+Bytes prefix(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + std::ptrdiff_t(n)); }
+
+Bytes id3v2(uint32_t size) {
+    Bytes t = {'I', 'D', '3', 3, 0, 0, uint8_t((size >> 21) & 0x7F), uint8_t((size >> 14) & 0x7F),
+               uint8_t((size >> 7) & 0x7F), uint8_t(size & 0x7F)};
+    t.resize(10 + size, 0);
+    return t;
+}
+
+size_t decodedSize(const Bytes& stream) {
+    const test::Mp3Decode d = test::decodeMp3Bytes(stream);
+    EXPECT_TRUE(d.ok) << d.error;
+    return d.pcm.size();
+}
+
+}  // namespace
+
+// Every frame counts, whatever its layer, rate or channels, and however
+// many there are (a thousand stereo frames: over a million samples).
+TEST(MP3Reader, CountsSamplesOfEveryFrame) {
+    struct Case {
+        uint32_t header;
+        int frames, rate, channels, perFrame;
+    };
+    for (const Case& c : {Case{kMono44, 7, 44100, 1, 1152}, Case{kStereo44, 1000, 44100, 2, 1152},
+                          Case{kMono22, 9, 22050, 1, 576}, Case{0xFFFFE0C0, 5, 44100, 1, 384},
+                          // Layer II at 48, 32, 24 and 16 kHz: any rate at the expected position.
+                          Case{0xFFFD54C0, 4, 48000, 1, 1152}, Case{0xFFFD58C0, 4, 32000, 1, 1152},
+                          Case{0xFFF584C0, 4, 24000, 1, 1152}, Case{0xFFF588C0, 4, 16000, 1, 1152}}) {
+        SCOPED_TRACE(c.header);
+        const test::Mp3Decode d = test::decodeMp3Bytes(frames(c.header, c.frames));
+        ASSERT_TRUE(d.ok) << d.error;
+        EXPECT_EQ(d.rate, c.rate);
+        EXPECT_EQ(d.channels, c.channels);
+        EXPECT_EQ(d.pcm.size(), size_t(c.frames * c.perFrame * c.channels));
+    }
+}
+
+TEST(MP3Reader, SkipsAnId3v2TagBeforeTheFirstHeader) {
+    // A 48 kHz header inside the tag would be taken if the skip went wrong.
+    Bytes tag = id3v2(300);
+    const Bytes fake = frame(0xFFFB94C0);
+    std::copy(fake.begin(), fake.begin() + 200, tag.begin() + 20);
+    for (uint8_t flags : {uint8_t(0), uint8_t(0x40)}) {  // with and without an extended header
+        tag[5] = flags;
+        const test::Mp3Decode d = test::decodeMp3Bytes(tag + frames(kMono44, 3));
+        EXPECT_EQ(d.rate, 44100);
+        EXPECT_EQ(d.pcm.size(), 3u * 1152u);
+    }
+    // Version 4 and above are not skipped: the search slides through the
+    // tag instead and meets the 48 kHz Layer III header first.
+    tag[3] = 4;
+    EXPECT_EQ(test::decodeMp3Bytes(tag + frames(kMono44, 3)).rate, 48000);
+}
+
+// Made here and, when present, the conformance set's own: the preparation
+// fails without an exception.
+TEST(MP3Reader, StreamsWithoutAFrameDoNotLoad) {
+    Bytes pastEnd = id3v2(0);
+    pastEnd[6] = 0x7F;  // a tag size far beyond the file
+    std::vector<std::pair<std::string, Bytes>> cases = {
+        {"4096 zero bytes", Bytes(4096, 0)},
+        {"empty", Bytes()},
+        {"tag only", id3v2(300)},
+        {"tag size past the end", pastEnd + frames(kMono44, 2)},
+        {"free format", frame(0xFFFB00C0) + frame(0xFFFB00C0)},
+        {"header of a truncated frame", prefix(frame(kMono44), 100)},
+        {"text", Bytes{'h', 'e', 'l', 'l', 'o'}},
+        // A reserved sampling index, and no known header pair after it.
+        {"reserved sampling index", Bytes{0xFF, 0xFB, 0x9C, 0xC0} + Bytes(900, 0)},
+        // Behind junk, a 48 kHz Layer II first header is not accepted.
+        {"Layer II after junk", Bytes(5, 0) + frames(0xFFFD54C0u, 4)},
+    };
+    const std::string dir = std::string(VEX_CONFORMANCE_DIR) + "/mpeg-audio/";
+    for (const char* name : {"l3-nonstandard-id3v2-only", "l3-nonstandard-small", "l3-nonstandard-sideinfo-size",
+                             "l2-nonstandard-free_format"})
+        if (test::fileExists(dir + name + ".bit")) cases.emplace_back(name, test::readBytes(dir + name + ".bit"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        const test::Mp3Decode d = test::decodeMp3Bytes(c.second);
+        EXPECT_FALSE(d.ok);
+        EXPECT_EQ(d.error, "");
+    }
+}
+
+TEST(MP3Reader, ThrowsTheDocumentedErrors) {
+    EXPECT_EQ(test::decodeMp3Bytes(Bytes{0xFF, 0xE3, 0x90, 0xC0} + Bytes(400, 0)).error,
+              "Format not supported: MPEG 2.5");
+    // The MPEG 2.5 test looks at the first candidate position only.
+    EXPECT_EQ(decodedSize(Bytes{0, 0xFF, 0xE3, 0x90, 0xC0} + frames(kMono44, 2)), 2u * 1152u);
+    EXPECT_EQ(test::decodeMp3Bytes(frame(0xFFF990C0)).error, "unknown layer identifier found!\n");
+    EXPECT_EQ(test::decodeMp3Bytes(frames(kMono44, 2) + frame(0xFFF990C0)).error,
+              "unknown layer identifier found!\n");
+
+    MP3File reader;
+    reader.open("/nonexistent/dir/x.mp3");
+    try {
+        reader.prepare();
+        ADD_FAILURE() << "no exception";
+    } catch (const char* text) {
+        EXPECT_STREQ(text, "file could not be opened.\n");
+    }
+}
+
+TEST(MP3Reader, FindsFramesPastJunkAndStopsAtTheFirstUnusableOne) {
+    const Bytes three = frames(kMono44, 3);
+    // Truncation, free format and a forbidden bitrate end the decoding.
+    for (const Bytes& tail : {prefix(frame(kMono44), 200), frame(0xFFFB00C0) + frames(kMono44, 2),
+                              frame(0xFFFBF0C0) + frames(kMono44, 2)})
+        EXPECT_EQ(decodedSize(three + tail), 3u * 1152u);
+
+    // Junk between frames is passed over, and so is a 48 kHz Layer II header
+    // in it: it matches neither the stream's sampling frequency nor the rule
+    // for candidates found after sliding.
+    Bytes junk(333);
+    std::mt19937 rng(7);
+    for (uint8_t& b : junk) b = uint8_t(rng() % 0xF0);  // never a sync byte
+    const Bytes layer2 = {0xFF, 0xFD, 0x84, 0xC0};
+    EXPECT_EQ(decodedSize(frames(kMono44, 2) + junk + layer2 + junk + three + Bytes(128, 'T')), 5u * 1152u);
+
+    // A first sync word with sampling index 3: the pair search finds the
+    // real stream at an even offset.
+    EXPECT_EQ(decodedSize(Bytes{0xFF, 0xFB, 0x9C, 0xC0} + frames(kMono44, 2)), 2u * 1152u);
+}
+
+TEST(MP3Reader, DamagedFramesNeverBreakTheFrameCount) {
+    // Side information of all ones (part2_3_length 4095, big_values 511,
+    // main_data_begin 511 before the stream start, every table select 31),
+    // then frames of seeded random bytes behind valid headers: Layer III
+    // mono, stereo, joint stereo with intensity and mid/side, MPEG-1 and
+    // MPEG-2; Layer I and II in every mode, at bitrates that make short and
+    // long frames (any allocation, scale factor index 63, oversized group
+    // codes, reads past the frame end).
+    for (uint32_t header : {kMono44, kStereo44, kMono22, 0xFFFA9000u, 0xFFFB9070u, 0xFFF38070u, 0xFFFF10C0u,
+                            0xFFFFE000u, 0xFFFF6050u, 0xFFFD1080u, 0xFFFDE070u, 0xFFFD60C0u}) {
+        SCOPED_TRACE(header);
+        Bytes s = frame(header, 0xFF);
+        std::mt19937 rng(header);
+        for (int i = 0; i < 40; ++i) {
+            Bytes f = frame(header);
+            for (size_t j = 4; j < f.size(); ++j) f[j] = uint8_t(rng());
+            s = s + f;
+        }
+        mp3::FrameHeader h;
+        h.decode(header);
+        EXPECT_EQ(decodedSize(s), size_t(41 * h.samplesPerFrame() * h.channels()));
+    }
+}
+
+TEST(MP3Reader, ReadsTheId3v1Record) {
+    Bytes tag(128, 0);
+    const std::string fields = "TAGSong title";
+    std::copy(fields.begin(), fields.end(), tag.begin());
+    tag[33] = 'A';
+    tag[93] = '1';
+    for (uint8_t genre : {uint8_t(17), uint8_t(148)}) {
+        tag[127] = genre;
+        const Bytes stream = frames(kMono44, 2) + tag;
+        MP3File reader;
+        reader.open("unused.mp3");
+        ASSERT_TRUE(reader.prepareMemory(stream.data(), stream.size()));
+        EXPECT_EQ(reader.sampleCount(), 2 * 1152);
+        EXPECT_TRUE(reader.info().hasId3v1);
+        EXPECT_STREQ(reader.info().title, "Song title");
+        EXPECT_STREQ(reader.info().artist, "A");
+        EXPECT_STREQ(reader.info().year, "1");
+        EXPECT_EQ(reader.info().genre, genre == 17 ? "Rock" : "Unknown");
+    }
+}
+
+// Through the load function from a file: two megabytes of zeros before the
+// stream make the header search slide across many read windows.
+TEST(MP3Reader, LoadFunctionSlidesThroughLongJunkInAFile) {
+    test::TempDir dir;
+    const std::string path = dir.path("junk.mp3");
+    test::writeBytes(path, Bytes(2 << 20, 0) + frames(kStereo44, 4) + Bytes(128, 'T'));
+    SignalObj signal;
+    ASSERT_TRUE(loadMP3File(signal, path.c_str(), -1));
+    EXPECT_EQ(signal.rate, 44100);
+    EXPECT_EQ(signal.width, 2);
+    EXPECT_EQ(signal.length, 4 * 1152);
+}
