@@ -5,7 +5,7 @@ JOBS     ?= $(shell nproc)
 BUILD    ?= build
 ASAN     ?= build-asan
 FUZZ     ?= build-fuzz
-FUZZ_SECONDS ?= 60
+FUZZ_SECONDS ?= 20
 
 # Build dependencies, test oracles and fixture makers, benchmark peers.
 PACKAGES = build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev \

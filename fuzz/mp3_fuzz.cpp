@@ -4,7 +4,7 @@
 // QuorbixError) are outcomes, not findings.
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "audio/mp3/MP3File.h"
 #include "dsp/QuorbixError.h"
@@ -15,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         // Small collector chunks: cheap runs that cross many chunk boundaries.
         if (reader.prepareMemory(data, size, 1000)) {
-            std::vector<int16_t> pcm(size_t(reader.sampleCount()));
-            reader.readAll(pcm.data());
-            if (reader.sampleRate() <= 0 || pcm.empty()) __builtin_trap();
+            if (reader.sampleRate() <= 0 || reader.sampleCount() <= 0) __builtin_trap();
+            std::unique_ptr<int16_t[]> pcm(new int16_t[size_t(reader.sampleCount())]);
+            reader.readAll(pcm.get());
         }
     } catch (const QuorbixError&) {
     } catch (const char*) {
