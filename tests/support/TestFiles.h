@@ -25,25 +25,14 @@ bool fileExists(const std::string& path);
 // The big-endian 64-bit value at offset `at` of a record.
 int64_t be64(const std::vector<uint8_t>& bytes, size_t at);
 
-// How a guarded run ended.
-struct GuardedRun {
-    int status = -1;        // exit status when the program exited normally
-    int signal = 0;         // the terminating signal otherwise
-    bool timedOut = false;  // killed by the guard
-    double seconds = 0.0;   // wall-clock time taken
-    std::string out, err;
-};
-
-// Runs a program with arguments, killing it (SIGKILL) when it has not ended
-// after limitSeconds.
-GuardedRun runGuarded(const std::string& program, const std::vector<std::string>& args,
-                      double limitSeconds);
-
-// Runs a built program of the project (vexcore, vextool) with arguments and
-// returns its exit status (-1 when it did not exit normally or ran past ten
-// minutes); stdout and stderr are captured into the given strings when non-null.
+// Runs a program with arguments and returns its exit status as a shell
+// reports it (128 + the signal for a program ended by one; 137 when killed
+// after `limitSeconds`); stdout and stderr are captured when asked for.
 int runProgram(const std::string& program, const std::vector<std::string>& args,
-               std::string* out = nullptr, std::string* err = nullptr);
+               std::string* out = nullptr, std::string* err = nullptr, double limitSeconds = 600.0);
+// The same for the worker built with the tests.
+int runVexcore(const std::vector<std::string>& args, std::string* out = nullptr,
+               std::string* err = nullptr);
 std::string builtProgram(const std::string& name);
 
 // Whether an external command is on PATH (for oracle and fixture tools).

@@ -1,0 +1,103 @@
+#include "dsp/EllipticalFilter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "dsp/QuorbixError.h"
+#include "dsp/SignalObj.h"
+#include "support/Signals.h"
+
+namespace {
+
+constexpr int32_t kRate = 22050;
+
+// Largest and smallest response in dB over [lo, hi] in 0.5 Hz steps.
+std::pair<double, double> dbRange(const EllipticalFilter& f, double lo, double hi) {
+    double top = -1e300, bottom = 1e300;
+    for (double hz = lo; hz <= hi; hz += 0.5) {
+        const double db = 20.0 * std::log10(std::abs(f.Response(hz)));
+        top = std::max(top, db);
+        bottom = std::min(bottom, db);
+    }
+    return {top, bottom};
+}
+
+}  // namespace
+
+// The designs' outcomes also cover the elliptic integrals and functions they are built from.
+TEST(EllipticalFilter, DesignsMeetTheirBands) {
+    const struct {
+        float attenuation;
+        std::function<void(EllipticalFilter&)> apply;
+        int32_t order;
+        double e1, passLo, passHi;
+        std::vector<std::pair<double, double>> stopbands;
+    } cases[] = {
+        {60, [](EllipticalFilter& f) { f.LowPass(150.0, 0.5); }, 6, 150, 0, 150, {{225, 11025}}},  // the analysis's
+        {60, [](EllipticalFilter& f) { f.HighPass(2000.0, 0.5); }, 5, 2000, 2000, 11025, {{0, 1000}}},
+        {60, [](EllipticalFilter& f) { f.BandPass(2000.0, 600.0, 0.2); }, 10, 1700, 1700, 2300,
+         {{0, 1400}, {2760, 11025}}},
+    };
+    auto s = test::signalOf(std::vector<int16_t>(16), kRate);
+    int16_t out[16];
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.e1);
+        EllipticalFilter f(0.0f, 0.0f, 0.0f, 1.0f, c.attenuation, 1.0f);
+        f.Bind(s.get(), out);
+        c.apply(f);
+        EXPECT_EQ(f.order(), c.order);
+        EXPECT_EQ(f.sections().size(), size_t(c.order + 1) / 2);
+        for (const auto& sec : f.sections())  // poles inside the unit circle
+            EXPECT_TRUE(std::fabs(sec.c3) < 1.0 && std::fabs(sec.c1) < 1.0 + sec.c3);
+        EXPECT_NEAR(std::abs(f.Response(c.e1)), 1.0, 1e-12);
+        const auto pass = dbRange(f, c.passLo, c.passHi);
+        EXPECT_LE(pass.first, 1.0);  // 1 dB ripple above the edge gain, never below it
+        EXPECT_GE(pass.second, -1e-6);
+        for (const auto& band : c.stopbands) EXPECT_LE(dbRange(f, band.first, band.second).first, -c.attenuation);
+    }
+}
+
+// The run follows the design, scaled by 0.93 and the gain factor (0.5 here),
+// in the pass band and in the stop band; only channel 0 is filtered.
+TEST(EllipticalFilter, RunFollowsTheDesignScaledBy093) {
+    for (const double hz : {30.0, 140.0, 225.0, 5000.0}) {
+        const auto in = test::sine(hz, kRate, 1.6, 32767.0, 0.7);  // full scale
+        auto stereo = test::signalOf(test::interleave(in, test::noise(kRate, 1.6, 30000.0)), kRate, 2);
+        std::vector<int16_t> out(in.size());
+        EllipticalFilter f(0.0f, 0.0f, 0.0f, 1.0f, 60.0f, 0.5f);
+        f.Bind(stereo.get(), out.data());
+        f.LowPass(150.0, 0.5);
+        const auto run = test::measuredResponse(in, out, hz, kRate, 11025);
+        EXPECT_NEAR(std::abs(run - f.Response(hz) * (0.93 * 0.5)), 0.0, 2e-4) << hz << " Hz";
+    }
+}
+
+TEST(EllipticalFilter, RefusesDesignsItCannotBuild) {
+    auto s = test::signalOf(std::vector<int16_t>(16, 5), kRate);
+    std::vector<int16_t> out(16, 0);
+    EllipticalFilter f, noRipple(0, 0, 0, 0, 60, 1), steep(0, 0, 0, 1, 1000, 1);
+    EXPECT_THROW(f.LowPass(150.0, 0.5), QuorbixError);  // not bound
+    for (auto* filter : {&f, &noRipple, &steep}) filter->Bind(s.get(), out.data());
+    const std::string edges = "EllipticalFilter: band edges out of range";
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { f.BandReject(2000.0, 600.0, 0.1); }, "BandReject not implmented yet by EllipticalFilter"},
+        {[&] { f.LowPass(150.0, 0.0); }, edges},
+        {[&] { f.LowPass(8000.0, 0.5); }, edges},  // stopband past Nyquist
+        {[&] { f.HighPass(1000.0, 1.0); }, edges},
+        {[&] { f.BandPass(2000.0, 600.0, 0.0); }, edges},
+        {[&] { noRipple.LowPass(150.0, 0.5); }, "EllipticalFilter: ripple or attenuation out of range"},
+        {[&] { steep.LowPass(150.0, 0.5); }, "EllipticalFilter: order out of range"},
+    };
+    for (const auto& [call, message] : cases) {
+        try {
+            call();
+            ADD_FAILURE() << "no exception, expected " << message;
+        } catch (const QuorbixError& e) {
+            EXPECT_EQ(e.message(), message);
+        }
+    }
+    EXPECT_EQ(out, std::vector<int16_t>(16, 0));  // nothing ran
+}
