@@ -3,8 +3,11 @@
 #include <iterator>
 
 #include "analysis/AnalysisResults.h"
+#include "analysis/BarPatterns.h"
 #include "analysis/RMSObj.h"
+#include "analysis/RhythmRegions.h"
 #include "analysis/SpectrumFeatures.h"
+#include "analysis/TempoAnalyser.h"
 #include "dsp/FFTObj.h"
 #include "dsp/QuorbixError.h"
 #include "dsp/StopFlags.h"
@@ -18,21 +21,34 @@ struct PipelineStep {
 
 // The pipeline in its order. Step 14 feeds no slot and is left out.
 const PipelineStep kPipeline[] = {
+    {1, [](SongObj& s) {
+         s.Results().tempo = ComputeRhythm(s, s.Tempo(), s.Bars());
+     }},
+    {2, [](SongObj& s) {
+         s.EnsureStep(1);
+         s.Results().barDynamics = ComputeBarDynamics(s, s.Results().tempo.tempo);
+     }},
+    {3, [](SongObj& s) {
+         s.EnsureStep(1);
+         s.Results().style = ClassifyStyle(s.RhythmPatternsEnabled() ? &s.RhythmPatterns() : nullptr);
+     }},
+    {4, [](SongObj& s) {
+         s.EnsureStep(1);
+         s.Results().repeatCoverage = ComputeRhythmRegions(s, s.Results().tempo.tempo).coverage;
+     }},
     {5, [](SongObj& s) { s.Results().level = ComputeLevelFeatures(s, s.Level()); }},
     {6, [](SongObj& s) { s.Results().spectrum = ComputeSpectrumFeatures(s, s.Spectrum()); }},
     {7, [](SongObj& s) { s.Results().lowBand = ComputeLowBandLevel(s); }},
+    {8, [](SongObj& s) { s.Results().segments = ComputeSpectralSegments(s); }},
+    {9, [](SongObj& s) { s.Results().bandChanges = ComputeBandChanges(s.NoteSpectrum(), s.GetDurationMs()); }},
+    {10, [](SongObj& s) { s.Results().pitchBends = ComputePitchBends(s); }},
     {11, [](SongObj& s) { s.Results().lpc = ComputeLPCValues(s); }},
-};
-
-// Steps run only on request (RunStep), outside the pipeline.
-const PipelineStep kOnDemand[] = {
-    {2, [](SongObj& s) { s.Results().barDynamics = ComputeBarDynamics(s, s.Results().tempo.tempo); }},
+    {12, [](SongObj& s) { s.Results().intervalPatterns = ComputeIntervalPatterns(s); }},
+    {13, [](SongObj& s) { s.Results().noteConcentration = ComputeNoteConcentration(s.NoteSpectrum()); }},
 };
 
 const PipelineStep* findStep(int32_t number) {
     for (const PipelineStep& step : kPipeline)
-        if (step.number == number) return &step;
-    for (const PipelineStep& step : kOnDemand)
         if (step.number == number) return &step;
     return nullptr;
 }
@@ -40,7 +56,9 @@ const PipelineStep* findStep(int32_t number) {
 }  // namespace
 
 SongObj::SongObj(std::string name)
-    : name_(std::move(name)),
+    : tempo_(std::make_unique<TempoAnalyser>()),
+      patterns_(std::make_unique<BarPatterns>()),
+      name_(std::move(name)),
       spectrum_(std::make_unique<FFTObj>()),
       level_(std::make_unique<RMSObj>()),
       results_(std::make_unique<AnalysisResults>()) {}
@@ -52,6 +70,25 @@ void SongObj::Analyze() {
         if (i > 0 && gStopAnalysis) return;
         RunStep(kPipeline[i].number);
     }
+}
+
+std::vector<RhythmPattern>& SongObj::RhythmPatterns() { return patterns_->Patterns(); }
+
+bool SongObj::RhythmPatternsEnabled() const { return patterns_->Enabled(); }
+
+void SongObj::EnsureStep(int32_t step) {
+    if (!StepDone(step)) RunStep(step);
+}
+
+FFTObj& SongObj::NoteSpectrum() {
+    if (!noteSpectrum_) {
+        noteSpectrum_ = std::make_unique<FFTObj>();
+        noteSpectrum_->SetSignal(this);
+        noteSpectrum_->SetFrameSize(ScaleSampleCount(4096, 22050));
+        noteSpectrum_->SetWindow(FrameData::kHammingWindow);
+    }
+    noteSpectrum_->Compute(0.5);  // keeps the frames once computed
+    return *noteSpectrum_;
 }
 
 void SongObj::RunStep(int32_t step) {
@@ -79,7 +116,7 @@ FeatureVector SongObj::Features() const {
     f[kBandOnsetRate] = r.bandChanges.onsetRate;
     f[kRepeatCoverage] = r.repeatCoverage;
     f[kOnsetMeasure2] = r.tempo.onsetMeasure2;
-    f[kIntervalPatternMean] = r.intervalPatternMean;
+    f[kIntervalPatternMean] = r.intervalPatterns.mean;
     f[kLevelDeviationToPeak] = r.level.stdDevToPeak;
     f[kMedianLevelToPeak] = r.level.medianToPeak;
     f[kSpectralMeanLevel] = r.spectrum.meanLevel;

@@ -3,12 +3,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis/SlotTable.h"
 #include "dsp/SignalObj.h"
 
+class BarPatterns;
 class FFTObj;
 class RMSObj;
+class RhythmPattern;
+class TempoAnalyser;
 struct AnalysisResults;
 
 // The song under analysis: the prepared signal, the analysis objects the
@@ -28,6 +32,9 @@ public:
     // Runs one step and sets its flag. Throws QuorbixError for a step the
     // pipeline does not have.
     void RunStep(int32_t step);
+    // Runs the step unless its flag is set: steps that build on step 1 run it
+    // first, so that each can also run alone.
+    void EnsureStep(int32_t step);
     bool StepDone(int32_t step) const { return step >= 1 && step <= kStepCount && stepFlags_[step]; }
 
     // Feature values by id, as the result slots read them.
@@ -36,13 +43,25 @@ public:
     AnalysisResults& Results() { return *results_; }
     const AnalysisResults& Results() const { return *results_; }
     FFTObj& Spectrum() { return *spectrum_; }
+    // 4096-sample Hamming spectra at overlap 0.5, read by steps 9 and 13;
+    // computed on first use.
+    FFTObj& NoteSpectrum();
     RMSObj& Level() { return *level_; }
+    TempoAnalyser& Tempo() { return *tempo_; }
+    BarPatterns& Bars() { return *patterns_; }
+    // One pattern per bar, in bar order, from step 1; the style step may
+    // rotate them in place. Disabled when step 1 found no usable beat.
+    std::vector<RhythmPattern>& RhythmPatterns();
+    bool RhythmPatternsEnabled() const;
 
     int32_t analysisRate = 22050;
 
 private:
+    std::unique_ptr<TempoAnalyser> tempo_;
+    std::unique_ptr<BarPatterns> patterns_;  // step 1's bars
     std::string name_;
     std::unique_ptr<FFTObj> spectrum_;  // step 6's 512-sample spectra
+    std::unique_ptr<FFTObj> noteSpectrum_;
     std::unique_ptr<RMSObj> level_;     // step 5's 60 ms levels
     std::unique_ptr<AnalysisResults> results_;
     std::array<uint8_t, kStepCount + 1> stepFlags_{};
