@@ -32,8 +32,10 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j $(JOBS)
 
+# -O1 and line tables only: the sanitizers' usual settings, and the build
+# that dominates `make test` compiles a third faster than at -O2 -g.
 build-asan: deps
-	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEX_SANITIZE=ON -DVEX_BENCH=OFF
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" 	  -DVEX_SANITIZE=ON -DVEX_BENCH=OFF
 	cmake --build $(ASAN) -j $(JOBS)
 
 test-release: build
@@ -47,11 +49,13 @@ fuzz: deps
 	@if [ -d fuzz ]; then \
 	  CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEX_FUZZ=ON \
 	    -DVEX_TESTS=OFF -DVEX_BENCH=OFF && \
-	  cmake --build $(FUZZ) -j $(JOBS) && \
+	  cmake --build $(FUZZ) -j $(JOBS) --target mp3_fuzz && \
 	  FUZZ_SECONDS=$(FUZZ_SECONDS) BUILD=$(FUZZ) sh fuzz/run.sh; \
 	fi
 
-test: test-release test-asan fuzz
+# Every test once, under AddressSanitizer and UndefinedBehaviorSanitizer, then
+# the fuzz smoke run; `make test-release` runs the same tests on the Release build.
+test: test-asan fuzz
 
 demo: build
 	sh tools/demo.sh $(BUILD)
