@@ -6,8 +6,6 @@
 #include <random>
 #include <vector>
 
-#include "dsp/StopFlags.h"
-
 // Against a direct DFT, for powers of two and a length that is not one; the
 // inverse brings the spectrum back scaled by the length.
 TEST(FFTLib, ForwardMatchesDirectDftInHalfComplexOrderAndInverseUndoesIt) {
@@ -41,13 +39,4 @@ TEST(FFTLib, ForwardMatchesDirectDftInHalfComplexOrderAndInverseUndoesIt) {
         for (int32_t j = 0; j < n; ++j) worst = std::max(worst, std::fabs(fft.FFTBuffer()[j] / n - x[j]));
         EXPECT_LT(worst, 1e-12 * n);
     }
-}
-
-TEST(FFTLib, QuickShutdownStopsTheNextTransform) {
-    FFTLib fft;
-    fft.InitFFT(8);
-    gQuickShutdown = true;
-    EXPECT_THROW(fft.ForwardFFT(), const char*);
-    gQuickShutdown = false;
-    fft.ForwardFFT();
 }

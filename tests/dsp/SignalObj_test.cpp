@@ -79,9 +79,6 @@ TEST(SignalObj, StereoMeasureAndDownMix) {
     auto d = test::signalOf({3, -4, -3, 4}, 8000, 2);
     d->MixDifferenceToMono();
     EXPECT_EQ(samples(*d), (Samples{3, -3}));
-    auto mono = test::signalOf({1, 2, 3}, 8000);
-    mono->MixToMono();  // nothing to do
-    EXPECT_EQ(samples(*mono), (Samples{1, 2, 3}));
 }
 
 TEST(SignalObj, TrimSilenceByBlocksAndCutsLongSilence) {
@@ -167,9 +164,4 @@ TEST(SignalObj, PrepareMonoResamplesOnlyOneChannel) {
     EXPECT_EQ(two->rate, 44100);
     EXPECT_EQ(two->elementCount, two->length);
     EXPECT_LE(two->length, 88200);
-}
-
-TEST(SignalObj, ScaledSampleCounts) {
-    EXPECT_EQ(test::signalOf({0}, 44100)->ScaleSampleCount(512, 22050), 1024);
-    EXPECT_EQ(test::signalOf({0}, 22050)->ScaleSampleCount(8192, 44100), 4096);
 }

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "io/DataInput.h"
 #include "io/DataOutput.h"
 
 namespace {
@@ -39,28 +36,6 @@ TEST(PrintRecord, FillWritesTheWholeRecord) {
     BufferDataOutput out;
     r.write(out);
     EXPECT_EQ(out.bytes, expected);
-    uint8_t buffer[565];
-    EXPECT_EQ(r.toBytes(nullptr), 565);
-    ASSERT_EQ(r.toBytes(buffer), 565);
-    EXPECT_EQ(Bytes(buffer, buffer + 565), expected);
-}
-
-TEST(PrintRecord, ReadSortsTheCountsAndFlagsAnotherVersion) {
-    Bytes record(565, 0);
-    put16(record, 559, 279);
-    record[561] = 1, record[562] = 9, record[563] = 4, record[564] = 7;
-    for (const uint8_t version : {1, 2}) {
-        record[0] = version;
-        BufferDataInput in(record.data(), 565);
-        std::unique_ptr<PrintRecord> r(PrintRecord::read(in));
-        EXPECT_EQ(in.errorMessage(), version == 1 ? "" : "Unsupported version");
-        EXPECT_EQ(r->values[6][39], 279);  // read in either case
-        EXPECT_EQ((Bytes{r->counts, r->counts + 4}), (Bytes{9, 7, 4, 1}));
-        PrintRecord kept;  // the stored order is kept, and only version 1 of the exact size taken
-        EXPECT_EQ(kept.fromBytes(record.data(), 565), version == 1);
-        EXPECT_EQ((Bytes{kept.counts, kept.counts + 4}), version == 1 ? (Bytes{1, 9, 4, 7}) : Bytes(4, 0));
-        EXPECT_FALSE(kept.fromBytes(record.data(), 564));
-    }
 }
 
 TEST(ResultRecords, AnalysisAndValidationLayouts) {

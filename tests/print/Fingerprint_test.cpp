@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "analysis/SongObj.h"
+#include "io/DataOutput.h"
 #include "io/PrintRecord.h"
 #include "support/Signals.h"
 #include "support/TestFiles.h"
@@ -122,16 +123,12 @@ TEST(Fingerprint, CommandWritesTheRecordAndStatuses) {
     ASSERT_EQ(p.status, 0);
     PrintRecord record;
     record.fill(p.matrix.data(), p.counts.data());
-    std::vector<uint8_t> expected(PrintRecord::kRecordSize);
-    record.toBytes(expected.data());
-    EXPECT_EQ(a, expected);
+    BufferDataOutput expected;
+    record.write(expected);
+    EXPECT_EQ(a, expected.bytes);
 
-    // Too short, and silent (1001 leaves the process as 233).
-    test::writeWav(dir.path("short.wav"), tone(440, 6.0, 20000), kRate, 1);
+    // Silent: 1001 leaves the process as 233 (too short is DamagedInput's).
     test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(kRate * 10, 0), kRate, 1);
-    for (const auto& [name, status] : {std::pair{"short.wav", 10}, std::pair{"silent.wav", 233}}) {
-        const std::string out = dir.path(std::string(name) + ".fp");
-        EXPECT_EQ(test::runVexcore({"fp", dir.path(name), out}), status) << name;
-        EXPECT_FALSE(test::fileExists(out)) << name;
-    }
+    EXPECT_EQ(test::runVexcore({"fp", dir.path("silent.wav"), dir.path("s.fp")}), 233);
+    EXPECT_FALSE(test::fileExists(dir.path("s.fp")));
 }

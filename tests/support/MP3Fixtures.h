@@ -19,13 +19,9 @@ struct Mp3Decode {
 Mp3Decode decodeMp3File(const std::string& path);
 Mp3Decode decodeMp3Bytes(const std::vector<uint8_t>& bytes);
 
-// Sample-by-sample difference of n values.
-struct PcmDiff {
-    double rms = 0.0;
-    int maxAbs = 0;
-    size_t count = 0;
-};
-PcmDiff comparePcm(const int16_t* test, const int16_t* reference, size_t n);
+// Our truncated output against a reference decoder's rounded one over n
+// values: within 0.75 LSB RMS and 2 LSB peak (both printed under `label`).
+void expectWithinConformanceBounds(const int16_t* test, const int16_t* reference, size_t n, const std::string& label);
 
 // Little-endian 16-bit PCM file.
 std::vector<int16_t> readPcm16(const std::string& path);

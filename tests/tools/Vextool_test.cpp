@@ -39,8 +39,6 @@ TEST(Vextool, DumpsEachRecordBySizeAndRejectsOthers) {
     test::writeBytes(dir.path("v2"), wrongVersion);
     EXPECT_EQ(vextool({"dump", dir.path("v2")}, nullptr, &err), 1);
     EXPECT_NE(err.find("Invalid version in validation record: 2"), std::string::npos) << err;
-    EXPECT_EQ(vextool({"dump", dir.path("absent")}), 1);
-    EXPECT_EQ(vextool({"dump"}), 2);
 }
 
 TEST(Vextool, DecodeAndPrepWriteCanonicalWave) {
@@ -63,11 +61,7 @@ TEST(Vextool, DecodeAndPrepWriteCanonicalWave) {
     EXPECT_EQ(prepared.sampleRate(), 22050);
     EXPECT_NEAR(prepared.sampleCount(), 44100, 250);
 
-    ASSERT_EQ(vextool({"prep", dir.path("in.wav"), dir.path("p44.wav"), "--rate", "44100", "--threshold", "50"}, &out), 0);
-    EXPECT_NE(out.find("\"rate\":44100"), std::string::npos) << out;
-    EXPECT_EQ(vextool({"prep", dir.path("in.wav"), dir.path("x.wav"), "--rate", "8000"}), 2);
     test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(1000, 0), 8000, 1);
     EXPECT_EQ(vextool({"prep", dir.path("silent.wav"), dir.path("s.wav")}, nullptr, &err), 1);
     EXPECT_NE(err.find("Signal has silence only"), std::string::npos) << err;
-    EXPECT_EQ(vextool({"prep", dir.path("nothing.xyz"), dir.path("s.wav")}), 1);
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,18 +17,13 @@ const std::string kDir = std::string(VEX_CONFORMANCE_DIR) + "/mpeg-audio";
 
 test::Mp3Decode decodeVector(const std::string& name) { return test::decodeMp3File(kDir + "/" + name + ".bit"); }
 
-// The first samplesPerChannel samples of each channel must lie within 0.75
-// LSB RMS and 2 LSB peak of the rounded reference, although ours are
-// truncated toward zero.
+// The first samplesPerChannel samples of each channel against the reference.
 void expectMatchesReference(const test::Mp3Decode& d, const std::string& name, size_t samplesPerChannel) {
     const std::vector<int16_t> ref = test::readPcm16(kDir + "/" + name + ".pcm");
     const size_t n = samplesPerChannel * size_t(d.channels);
     ASSERT_GE(d.pcm.size(), n);
     ASSERT_GE(ref.size(), n);
-    const test::PcmDiff diff = test::comparePcm(d.pcm.data(), ref.data(), n);
-    std::printf("%-40s rms %.4f max %d over %zu\n", name.c_str(), diff.rms, diff.maxAbs, diff.count);
-    EXPECT_LE(diff.rms, 0.75);
-    EXPECT_LE(diff.maxAbs, 2);
+    test::expectWithinConformanceBounds(d.pcm.data(), ref.data(), n, name);
 }
 
 }  // namespace
