@@ -10,13 +10,6 @@
 #include "dsp/StopFlags.h"
 #include "worker/Logger.h"
 
-namespace {
-
-constexpr double kLoadLimitMs = 600000.0;
-constexpr double kSilenceThreshold = 2.2;
-
-}  // namespace
-
 bool generateAnalysis(const char* path, int16_t* parameters) {
     if (path == nullptr || parameters == nullptr) return false;
     if (findFormat(path, std::strlen(path)) == nullptr) return false;
@@ -25,8 +18,8 @@ bool generateAnalysis(const char* path, int16_t* parameters) {
     std::unique_ptr<SongObj> song;
     try {
         song = std::make_unique<SongObj>();
-        if (loadSong(*song, path, kLoadLimitMs) != LoadOutcome::kLoaded) return false;
-        song->Prepare(song->analysisRate, kSilenceThreshold);
+        if (loadSong(*song, path, kAnalysisLoadLimitMs) != LoadOutcome::kLoaded) return false;
+        song->Prepare(song->analysisRate, kAnalysisSilenceThreshold);
         song->Analyze();
         if (gStopAnalysis) return false;
         FillSlots(song->Features(), parameters);

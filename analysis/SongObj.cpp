@@ -1,5 +1,6 @@
 #include "analysis/SongObj.h"
 
+#include <chrono>
 #include <iterator>
 
 #include "analysis/AnalysisResults.h"
@@ -94,7 +95,9 @@ FFTObj& SongObj::NoteSpectrum() {
 void SongObj::RunStep(int32_t step) {
     const PipelineStep* s = findStep(step);
     if (s == nullptr) throw QuorbixError("Programming error: no such analysis step");
+    const auto start = std::chrono::steady_clock::now();
     s->run(*this);
+    stepMs_[step] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     stepFlags_[step] = 1;
 }
 

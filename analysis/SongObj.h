@@ -36,6 +36,9 @@ public:
     // first, so that each can also run alone.
     void EnsureStep(int32_t step);
     bool StepDone(int32_t step) const { return step >= 1 && step <= kStepCount && stepFlags_[step]; }
+    // Wall time of the step's last run, ms (0 when it has not run); for
+    // people reading an analysis, never for a result.
+    double StepMs(int32_t step) const { return StepDone(step) ? stepMs_[step] : 0.0; }
 
     // Feature values by id, as the result slots read them.
     FeatureVector Features() const;
@@ -65,4 +68,5 @@ private:
     std::unique_ptr<RMSObj> level_;     // step 5's 60 ms levels
     std::unique_ptr<AnalysisResults> results_;
     std::array<uint8_t, kStepCount + 1> stepFlags_{};
+    std::array<double, kStepCount + 1> stepMs_{};
 };

@@ -2,8 +2,10 @@
 //   vextool dump FILE                      print a result record as JSON
 //   vextool prep AUDIO OUT.wav [options]   load and prepare as the commands do
 //   vextool decode AUDIO OUT.wav [--max-ms N]  the signal exactly as decoded
+//   vextool features AUDIO                 the analysis before the slot normalisation
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "analysis/AnalysisDriver.h"
+#include "analysis/AnalysisResults.h"
 #include "analysis/SlotTable.h"
 #include "analysis/SongObj.h"
 #include "audio/FileFormat.h"
@@ -25,7 +29,8 @@ int usage() {
     std::fprintf(stderr,
                  "usage: vextool dump FILE\n"
                  "       vextool prep AUDIO OUT.wav [--rate 22050|44100] [--threshold T] [--max-ms N]\n"
-                 "       vextool decode AUDIO OUT.wav [--max-ms N]\n");
+                 "       vextool decode AUDIO OUT.wav [--max-ms N]\n"
+                 "       vextool features AUDIO\n");
     return 2;
 }
 
@@ -159,6 +164,41 @@ int decode(const char* audio, const char* out, const Options& o) {
     return 0;
 }
 
+// What a person needs to understand an analysis: the raw features before
+// the slot normalisation, the rhythm behind them and where the time went.
+int features(const char* audio) {
+    SongObj song("");
+    std::string error;
+    if (!load(song, audio, kAnalysisLoadLimitMs, error)) return fail(error);
+    const auto start = std::chrono::steady_clock::now();
+    song.Prepare(song.analysisRate, kAnalysisSilenceThreshold);
+    const double prepareMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    song.Analyze();
+    const FeatureVector f = song.Features();
+    const AnalysisResults& r = song.Results();
+    std::string json = "{\"preparedDurationMs\":" + number(song.GetDurationMs()) + ",\n \"features\":[";
+    for (int i = 0; i < kSlotCount; ++i) {
+        const SlotEntry& s = kSlotTable[i];
+        json += std::string(i ? ",\n  " : "\n  ") + "{\"id\":" + std::to_string(s.featureId) + ",\"name\":\"" +
+                s.name + "\",\"value\":" + number(f[s.featureId]) + ",\"slot\":" + std::to_string(i) + "}";
+    }
+    const TempoResults& t = r.tempo;
+    json += "],\n \"tempo\":{\"bpm\":" + number(t.tempo) + ",\"phaseMs\":" + std::to_string(t.phase) +
+            ",\"beatsPerBar\":" + std::to_string(t.beatsPerBar) + ",\"fallback\":" +
+            (t.fallback ? "true" : "false") + "},\n";
+    const StyleScores& st = r.style;
+    json += " \"style\":{\"best\":{\"family\":\"" + st.bestFamily + "\",\"pattern\":\"" + st.bestPattern +
+            "\",\"id\":" + std::to_string(st.bestId) + ",\"score\":" + number(st.best) +
+            "},\"second\":{\"family\":\"" + st.secondFamily + "\",\"pattern\":\"" + st.secondPattern +
+            "\",\"id\":" + std::to_string(st.secondId) + ",\"score\":" + number(st.second) + "}},\n";
+    json += " \"repeatCoverage\":" + number(r.repeatCoverage) + ",\n \"stepMs\":{\"prepare\":" + number(prepareMs);
+    for (int step = 1; step <= SongObj::kStepCount; ++step)
+        if (song.StepDone(step)) json += ",\"" + std::to_string(step) + "\":" + number(song.StepMs(step));
+    std::printf("%s}}\n", json.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -167,6 +207,7 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     try {
         if (command == "dump" && argc == 3) return dump(argv[2]);
+        if (command == "features" && argc == 3) return features(argv[2]);
         Options o;
         if (command == "prep" && argc >= 4 && parseOptions(argc, argv, 4, o, true)) return prep(argv[2], argv[3], o);
         if (command == "decode" && argc >= 4 && parseOptions(argc, argv, 4, o, false))

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "Signals.h"
 #include "TestFiles.h"
+#include "analysis/SlotTable.h"
 #include "audio/WaveFile.h"
 
 namespace {
@@ -64,4 +67,28 @@ TEST(Vextool, DecodeAndPrepWriteCanonicalWave) {
     test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(1000, 0), 8000, 1);
     EXPECT_EQ(vextool({"prep", dir.path("silent.wav"), dir.path("s.wav")}, nullptr, &err), 1);
     EXPECT_NE(err.find("Signal has silence only"), std::string::npos) << err;
+}
+
+// The raw features it prints are the ones the record's slots normalise.
+TEST(Vextool, FeaturesAreWhatTheRecordNormalises) {
+    test::TempDir dir;
+    test::writeWav(dir.path("song.wav"), test::music(22050, 12.0, 3), 22050, 1);
+    ASSERT_EQ(test::runVexcore({"analyze", dir.path("song.wav"), dir.path("out")}), 0);
+    const Bytes record = test::readBytes(dir.path("out"));
+    ASSERT_EQ(record.size(), 71u);
+    std::string out;
+    ASSERT_EQ(vextool({"features", dir.path("song.wav")}, &out), 0);
+    for (const char* key : {"\"tempo\":{\"bpm\":", "\"style\":{\"best\":", "\"repeatCoverage\":", "\"13\":"})
+        EXPECT_NE(out.find(key), std::string::npos) << key;
+    size_t at = 0;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        SCOPED_TRACE(slot);
+        at = out.find("\"value\":", at);
+        ASSERT_NE(at, std::string::npos);
+        at += 8;
+        const std::string text = out.substr(at, out.find(',', at) - at);
+        const double value = text == "null" ? std::nan("") : std::stod(text);
+        const SlotEntry& s = kSlotTable[slot];
+        EXPECT_EQ(NormalizeSlot(value, s.offset, s.scale), int16_t(record[1 + 2 * slot] << 8 | record[2 + 2 * slot]));
+    }
 }
