@@ -83,32 +83,97 @@ void LPCObj::prepare() {
 
 void LPCObj::LevinsonDurbin(const double* r, int32_t p, double* a) {
     std::fill(a, a + p, 0.0);
-    std::vector<double> previous(p, 0.0);
     double error = r[0];
     for (int32_t i = 1; i <= p; ++i) {
         if (!(error > 0.0)) break;  // perfectly predicted: higher orders add nothing
         double acc = r[i];
         for (int32_t j = 1; j < i; ++j) acc -= a[j - 1] * r[i - j];
         const double k = acc / error;
-        std::copy(a, a + i - 1, previous.begin());
+        // a[j] -= k a[i - 2 - j] for j < i - 1, in place: each pair from the
+        // two ends reads both old values before writing either.
+        for (int32_t lo = 0, hi = i - 2; lo < hi; ++lo, --hi) {
+            const double x = a[lo];
+            const double y = a[hi];
+            a[lo] = x - k * y;
+            a[hi] = y - k * x;
+        }
+        if (i % 2 == 0) {
+            const int32_t mid = i / 2 - 1;
+            a[mid] = a[mid] - k * a[mid];
+        }
         a[i - 1] = k;
-        for (int32_t j = 1; j < i; ++j) a[j - 1] = previous[j - 1] - k * previous[i - j - 1];
         error = (1.0 - k * k) * error;
     }
 }
 
-void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficients) {
-    if (!transformsFit()) prepare();
+void LPCObj::LevinsonDurbinLanes(const double* r, int32_t p, double* a) {
+    constexpr int32_t L = kLanes;
+    std::fill(a, a + static_cast<size_t>(p) * L, 0.0);
+    double error[L];
+    bool active[L];
+    for (int32_t l = 0; l < L; ++l) error[l] = r[l];
+    for (int32_t i = 1; i <= p; ++i) {
+        bool all = true, any = false;
+        for (int32_t l = 0; l < L; ++l) {
+            active[l] = error[l] > 0.0;  // a stopped lane keeps its coefficients
+            all = all && active[l];
+            any = any || active[l];
+        }
+        if (!any) break;
+        if (all) {
+            double acc[L], k[L];
+            for (int32_t l = 0; l < L; ++l) acc[l] = r[i * L + l];
+            for (int32_t j = 1; j < i; ++j)
+                for (int32_t l = 0; l < L; ++l) acc[l] -= a[(j - 1) * L + l] * r[(i - j) * L + l];
+            for (int32_t l = 0; l < L; ++l) k[l] = acc[l] / error[l];
+            for (int32_t lo = 0, hi = i - 2; lo < hi; ++lo, --hi) {
+                for (int32_t l = 0; l < L; ++l) {
+                    const double x = a[lo * L + l];
+                    const double y = a[hi * L + l];
+                    a[lo * L + l] = x - k[l] * y;
+                    a[hi * L + l] = y - k[l] * x;
+                }
+            }
+            if (i % 2 == 0) {
+                const int32_t mid = i / 2 - 1;
+                for (int32_t l = 0; l < L; ++l) a[mid * L + l] = a[mid * L + l] - k[l] * a[mid * L + l];
+            }
+            for (int32_t l = 0; l < L; ++l) {
+                a[(i - 1) * L + l] = k[l];
+                error[l] = (1.0 - k[l] * k[l]) * error[l];
+            }
+            continue;
+        }
+        for (int32_t l = 0; l < L; ++l) {
+            if (!active[l]) continue;
+            double acc = r[i * L + l];
+            for (int32_t j = 1; j < i; ++j) acc -= a[(j - 1) * L + l] * r[(i - j) * L + l];
+            const double k = acc / error[l];
+            for (int32_t lo = 0, hi = i - 2; lo < hi; ++lo, --hi) {
+                const double x = a[lo * L + l];
+                const double y = a[hi * L + l];
+                a[lo * L + l] = x - k * y;
+                a[hi * L + l] = y - k * x;
+            }
+            if (i % 2 == 0) {
+                const int32_t mid = i / 2 - 1;
+                a[mid * L + l] = a[mid * L + l] - k * a[mid * L + l];
+            }
+            a[(i - 1) * L + l] = k;
+            error[l] = (1.0 - k * k) * error[l];
+        }
+    }
+}
+
+void LPCObj::autocorrelate(const double* x, double* r) {
     Transforms& t = *fft_;
     const int32_t l = frameSize_;
     const int32_t p = order_;
-    const int32_t n = 1 << binLog2_;
 
     // Lag 0 directly: it decides whether the frame is silent, and the exact
     // sum keeps that decision free of transform round-off.
     double r0 = 0.0;
     for (int32_t j = 0; j < l; ++j) r0 += x[j] * x[j];
-    double* r = autocorrelation_.data();
     r[0] = r0;
     if (p > 0) {
         const int32_t m = t.correlation.FFTLength();
@@ -127,12 +192,12 @@ void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficien
         const double scale = 1.0 / m;
         for (int32_t lag = 1; lag <= p; ++lag) r[lag] = lag < l ? c[lag] * scale : 0.0;
     }
+}
 
-    double* a = coefficients_.data();
-    if (r0 == 0.0) std::fill(a, a + p, 0.0);
-    else LevinsonDurbin(r, p, a);
-    if (coefficients != nullptr) std::copy(a, a + p, coefficients);
-
+void LPCObj::envelopeOf(const double* a, double* envelope) {
+    Transforms& t = *fft_;
+    const int32_t p = order_;
+    const int32_t n = 1 << binLog2_;
     const int32_t twoN = 2 * n;
     double* c = t.polynomial.FFTBuffer();
     std::fill(c, c + twoN, 0.0);
@@ -145,6 +210,18 @@ void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficien
         const double im = b > 0 ? c[twoN - b] : 0.0;
         envelope[b] = 1.0 / std::sqrt(re * re + im * im) / n;
     }
+}
+
+void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficients) {
+    if (!transformsFit()) prepare();
+    const int32_t p = order_;
+    double* r = autocorrelation_.data();
+    autocorrelate(x, r);
+    double* a = coefficients_.data();
+    if (r[0] == 0.0) std::fill(a, a + p, 0.0);
+    else LevinsonDurbin(r, p, a);
+    if (coefficients != nullptr) std::copy(a, a + p, coefficients);
+    envelopeOf(a, envelope);
 }
 
 void LPCObj::Compute(double overlap) {
@@ -164,17 +241,37 @@ void LPCObj::Compute(double overlap) {
 
     prepare();
     const int32_t n = 1 << binLog2_;
+    const int32_t p = order_;
     float* rows = AllocateRows(frames, n);
     const int16_t* samples = source_->data;
     const int32_t stride = source_->width > 0 ? source_->width : 1;
-    for (int32_t f = 0; f < frames; ++f) {
-        const size_t start = static_cast<size_t>(first) + static_cast<size_t>(f) * hop_;
-        for (int32_t j = 0; j < frameSize_; ++j) {
-            frame_[j] = samples[(start + j) * stride] / 32767.0;
-            if (!window_.empty()) frame_[j] *= window_[j];
+    // The recursion of each frame is one long chain of dependent operations;
+    // kLanes frames run side by side (each in its own order, so with the same
+    // result) to overlap their chains. Lanes past the last frame stay silent.
+    std::vector<double> lanesR(static_cast<size_t>(p + 1) * kLanes);
+    std::vector<double> lanesA(static_cast<size_t>(p) * kLanes);
+    for (int32_t f0 = 0; f0 < frames; f0 += kLanes) {
+        for (int32_t l = 0; l < kLanes; ++l) {
+            double* r = autocorrelation_.data();
+            if (f0 + l < frames) {
+                const size_t start = static_cast<size_t>(first) + static_cast<size_t>(f0 + l) * hop_;
+                for (int32_t j = 0; j < frameSize_; ++j) {
+                    frame_[j] = samples[(start + j) * stride] / 32767.0;
+                    if (!window_.empty()) frame_[j] *= window_[j];
+                }
+                autocorrelate(frame_.data(), r);
+            } else {
+                std::fill(r, r + p + 1, 0.0);
+            }
+            for (int32_t lag = 0; lag <= p; ++lag) lanesR[static_cast<size_t>(lag) * kLanes + l] = r[lag];
         }
-        FrameEnvelope(frame_.data(), envelope_.data());
-        float* row = rows + static_cast<size_t>(f) * n;
-        for (int32_t b = 0; b < n; ++b) row[b] = static_cast<float>(envelope_[b]);
+        LevinsonDurbinLanes(lanesR.data(), p, lanesA.data());
+        for (int32_t l = 0; l < kLanes && f0 + l < frames; ++l) {
+            double* a = coefficients_.data();
+            for (int32_t m = 0; m < p; ++m) a[m] = lanesA[static_cast<size_t>(m) * kLanes + l];
+            envelopeOf(a, envelope_.data());
+            float* row = rows + static_cast<size_t>(f0 + l) * n;
+            for (int32_t b = 0; b < n; ++b) row[b] = static_cast<float>(envelope_[b]);
+        }
     }
 }

@@ -37,6 +37,13 @@ public:
     static void LevinsonDurbin(const double* r, int32_t p, double* a);
 
 private:
+    static constexpr int32_t kLanes = 4;
+    // LevinsonDurbin of kLanes frames at once, r and a interleaved (element j
+    // of lane l at j x kLanes + l); a lane with r[0] = 0 gets zeros.
+    static void LevinsonDurbinLanes(const double* r, int32_t p, double* a);
+    void autocorrelate(const double* x, double* r);   // r[0 .. order]
+    void envelopeOf(const double* a, double* envelope);
+
     struct Transforms;
     bool transformsFit() const;  // the plans match the current sizes
     void prepare();

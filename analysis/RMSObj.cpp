@@ -8,6 +8,10 @@
 #include "dsp/Rounding.h"
 #include "dsp/SignalObj.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Compared in single precision, like the levels: a level of exactly 0.1 is
@@ -18,6 +22,9 @@ constexpr float kSoundingLevel = 0.1f;
 int32_t truncCount(double v) { return std::max(0, truncToInt32(v)); }
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Band-pass events weaker than this are pruned, whatever the event levels.
+constexpr double kHalfWaveFloor = 1.0 * 2000.0;
 
 int32_t absSample(int16_t v) { return v < 0 ? -static_cast<int32_t>(v) : v; }
 
@@ -55,6 +62,8 @@ void RMSObj::SetEventLevels(double levelFactor, double minimumRise) {
 
 void RMSObj::Clear() {
     ClearRows();
+    runs_.clear();
+    runsValid_ = false;
     width = 1;
     smoothed_.clear();
     smoothed_.shrink_to_fit();
@@ -93,11 +102,25 @@ void RMSObj::ComputeFrames(double frameMs, WindowShape window, double overlap) {
 
     const int16_t* x = source_->data;
     const int32_t stride = source_->width > 0 ? source_->width : 1;
-    peak_ = 0.0f;
-    for (int32_t f = 0; f < frames; ++f) {
-        const int16_t* s = x + static_cast<size_t>(f) * hop * stride;
+    // Squares of samples are integers below 2^31: while a frame's total stays
+    // below 2^53 every partial sum in double is exact, so an integer sum in
+    // any order gives the same bits.
+    const bool exactSquares = frameLength <= (1 << 22);
+    const size_t step = static_cast<size_t>(hop) * stride;
+    auto frameSum = [&](const int16_t* s) {
         double sum = 0.0;
-        if (weight.empty()) {
+        if (weight.empty() && exactSquares) {
+            int64_t squares = 0;
+            if (stride == 1) {
+                for (int32_t j = 0; j < frameLength; ++j) squares += static_cast<int32_t>(s[j]) * s[j];
+            } else {
+                for (int32_t j = 0; j < frameLength; ++j) {
+                    const int32_t v = s[static_cast<size_t>(j) * stride];
+                    squares += v * v;
+                }
+            }
+            sum = static_cast<double>(squares);
+        } else if (weight.empty()) {
             for (int32_t j = 0; j < frameLength; ++j) {
                 const double v = s[static_cast<size_t>(j) * stride];
                 sum += v * v;
@@ -108,7 +131,32 @@ void RMSObj::ComputeFrames(double frameMs, WindowShape window, double overlap) {
                 sum += weight[j] * v * v;
             }
         }
-        levels[f] = static_cast<float>(std::sqrt(sum / frameLength));
+        return sum;
+    };
+    peak_ = 0.0f;
+    int32_t f = 0;
+    if (!weight.empty()) {
+        // A weighted sum is one chain of dependent additions: four frames at
+        // a time overlap their chains, each keeping its own order.
+        for (; f + 4 <= frames; f += 4) {
+            const int16_t* s = x + f * step;
+            double sum[4] = {0.0, 0.0, 0.0, 0.0};
+            for (int32_t j = 0; j < frameLength; ++j) {
+                const double w = weight[j];
+                const size_t o = static_cast<size_t>(j) * stride;
+                for (int32_t q = 0; q < 4; ++q) {
+                    const double v = s[q * step + o];
+                    sum[q] += w * v * v;
+                }
+            }
+            for (int32_t q = 0; q < 4; ++q) {
+                levels[f + q] = static_cast<float>(std::sqrt(sum[q] / frameLength));
+                peak_ = std::max(peak_, levels[f + q]);
+            }
+        }
+    }
+    for (; f < frames; ++f) {
+        levels[f] = static_cast<float>(std::sqrt(frameSum(x + f * step) / frameLength));
         peak_ = std::max(peak_, levels[f]);
     }
     if (smoothing_) smooth();
@@ -181,6 +229,7 @@ bool RMSObj::spanFrames(double startMs, double lengthMs, int32_t& first, int32_t
 void RMSObj::Statistics(double startMs, double lengthMs) {
     int32_t first = 0, count = 0;
     if (!spanFrames(startMs, lengthMs, first, count)) return;
+    runsValid_ = false;  // the half-wave runs start from the mean
 
     // A span of no frame still gives the whole-signal figures; its own mean
     // and deviation are undefined.
@@ -384,46 +433,119 @@ void RMSObj::DetectEvents() {
 
 // Whole or low-passed signal: at each zero crossing far enough from the last,
 // an event where the energy of the next window jumps against the previous one.
+// Crossings only move forward: overlapping windows slide (exact integer sums),
+// and the window's peak is rescanned only once the last one has left it.
 void RMSObj::detectCrossingEvents(const int16_t* x, int32_t n) {
     const double u = 1000.0 / rate;
     const int32_t w = truncCount(eventWindowMs_ / u);
     const int32_t gap = truncCount(1.4 / u);
     double peakMax = 0.0;
     int32_t z = 0;
-    bool prevPositive = true;
-    for (int32_t i = w; i < n; ++i) {
-        const bool crossing = (x[i] < 0 && prevPositive) || (x[i] > 0 && !prevPositive);
-        prevPositive = x[i] > 0;
-        if (!crossing) continue;
+    int64_t a = 0, b = 0;  // sums of |x| over [aLo, aHi) and [bLo, bHi)
+    int32_t aLo = 0, aHi = 0, bLo = 0, bHi = 0;
+    int32_t peak = -1;     // first loudest |x| of [aLo, aHi) and its index
+    int32_t k = 0;
+    auto onCrossing = [&](int32_t i) {
         if (i - z <= gap) {
             z = i;
-            continue;
+            return;
         }
         const int32_t aEnd = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(z) + w, n));
-        double a = 0.0;
-        int32_t peak = -1;
-        int32_t k = z;
-        for (int32_t j = z; j < aEnd; ++j) {
-            const int32_t v = absSample(x[j]);
-            a += v;
-            if (v > peak) {
-                peak = v;
-                k = j;
+        if (z >= aHi || k < z) {
+            // Nothing kept applies: sum and scan the window afresh, the peak
+            // found first and then its first place (loops without a carried
+            // branch, which vectorise).
+            a = 0;
+            int32_t top = -1;
+            for (int32_t j = z; j < aEnd; ++j) {
+                const int32_t v = absSample(x[j]);
+                a += v;
+                top = std::max(top, v);
+            }
+            peak = top;
+            k = z;
+            for (int32_t j = z; j < aEnd; ++j) {
+                if (absSample(x[j]) == top) {
+                    k = j;
+                    break;
+                }
+            }
+        } else {
+            for (; aLo < z; ++aLo) a -= absSample(x[aLo]);
+            int32_t top = -1;
+            for (int32_t j = aHi; j < aEnd; ++j) {
+                const int32_t v = absSample(x[j]);
+                a += v;
+                top = std::max(top, v);
+            }
+            if (top > peak) {
+                peak = top;
+                for (int32_t j = aHi; j < aEnd; ++j) {
+                    if (absSample(x[j]) == top) {
+                        k = j;
+                        break;
+                    }
+                }
             }
         }
+        aLo = z;
+        aHi = aEnd;
         peakMax = std::max<double>(peakMax, peak);
-        double b = 0.0;
-        for (int32_t j = std::max(0, z - w); j < z; ++j) b += absSample(x[j]);
-        if (b == 0.0) b = 32000.0;
-        if (a / b > eventRatio_) events_.push_back({k * u, static_cast<double>(peak)});
+
+        const int32_t bStart = std::max(0, z - w);
+        if (bStart >= bHi) {
+            b = 0;
+            bLo = bHi = bStart;
+        }
+        for (; bHi < z; ++bHi) b += absSample(x[bHi]);
+        for (; bLo < bStart; ++bLo) b -= absSample(x[bLo]);
+        const double after = static_cast<double>(a);
+        const double before = b == 0 ? 32000.0 : static_cast<double>(b);
+        if (after / before > eventRatio_) events_.push_back({k * u, static_cast<double>(peak)});
         z = i;
+    };
+    // The scan starts as if after a positive sample; past its first sample a
+    // crossing is a non-zero sample on the other side of zero from the one
+    // before (a zero counts as not positive).
+    if (w < n && x[w] < 0) onCrossing(w);
+    int32_t i = w < n ? w + 1 : n;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 1));
+        const __m128i sides = _mm_xor_si128(_mm_cmpgt_epi16(cur, zero), _mm_cmpgt_epi16(prev, zero));
+        // Two mask bits per sample.
+        uint32_t mask = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi16(cur, zero), sides)));
+        while (mask != 0) {
+            onCrossing(i + __builtin_ctz(mask) / 2);
+            mask &= mask - 1;
+            mask &= mask - 1;
+        }
     }
+#endif
+    for (; i < n; ++i)
+        if (x[i] != 0 && (x[i] > 0) != (x[i - 1] > 0)) onCrossing(i);
     pruneEvents(eventFloor_ * peakMax, 65.0);
 }
 
 // Band-passed signal: runs of positive half-waves whose peaks keep rising;
 // a run that rose steeply and ends well above the local level is an event.
+// The runs and the levels they are measured against do not depend on the
+// event levels, which the tempo search varies many times per song: they are
+// found once per source, frames and statistics, and filtered on each call.
 void RMSObj::detectHalfWaveEvents(const int16_t* x, int32_t n) {
+    const double u = 1000.0 / rate;
+    if (!runsValid_) findHalfWaveRuns(x, n);
+    for (const HalfWaveRun& r : runs_)
+        if (r.rise > eventMinimumRise_ && r.peak > eventLevelFactor_ * r.mean)
+            events_.push_back({r.index * u, static_cast<double>(r.peak)});
+    pruneEvents(kHalfWaveFloor, 160.0);
+}
+
+void RMSObj::findHalfWaveRuns(const int16_t* x, int32_t n) {
+    runs_.clear();
     const double u = 1000.0 / rate;
     const double spanMs = 3.0 * frameSize_ * 1000.0 / rate;
     bool inWave = false;
@@ -436,7 +558,7 @@ void RMSObj::detectHalfWaveEvents(const int16_t* x, int32_t n) {
     int16_t previous = 0;
     // A run near the end has no full span after it and is measured against
     // the last span that fitted.
-    double mean = stats_.mean;
+    float mean = stats_.mean;
     for (int32_t i = 0; i < n; ++i) {
         const int16_t v = x[i];
         if (!inWave) {
@@ -457,8 +579,8 @@ void RMSObj::detectHalfWaveEvents(const int16_t* x, int32_t n) {
             } else {
                 // Held in single precision, like the statistics' mean.
                 mean = static_cast<float>(SpanMean(runIndex * u, spanMs, mean));
-                if (rise > eventMinimumRise_ && runPeak > eventLevelFactor_ * mean)
-                    events_.push_back({runIndex * u, static_cast<double>(runPeak)});
+                // A quieter run could never outlast the pruning.
+                if (runPeak >= kHalfWaveFloor) runs_.push_back({runIndex, runPeak, rise, mean});
                 runPeak = 0;
                 rise = 0;
             }
@@ -469,7 +591,7 @@ void RMSObj::detectHalfWaveEvents(const int16_t* x, int32_t n) {
         }
         previous = v;
     }
-    pruneEvents(1.0 * 2000.0, 160.0);
+    runsValid_ = true;
 }
 
 void RMSObj::pruneEvents(double strengthFloor, double spacingMs) {

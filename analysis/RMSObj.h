@@ -59,7 +59,9 @@ public:
     // Level of the frame holding t (ms); 0 outside the frames.
     double LevelAt(double t) const;
 
-    // Replaces the event list from the raw source samples.
+    // Replaces the event list from the raw source samples. The band-pass
+    // detector keeps its half-wave runs until SetSignal, ComputeFrames, Clear
+    // or Statistics: a source changed in place needs SetSignal again.
     void DetectEvents();
     const std::vector<LevelEvent>& Events() const { return events_; }
 
@@ -102,6 +104,7 @@ private:
     void smooth();
     void detectCrossingEvents(const int16_t* x, int32_t n);
     void detectHalfWaveEvents(const int16_t* x, int32_t n);
+    void findHalfWaveRuns(const int16_t* x, int32_t n);
     void pruneEvents(double strengthFloor, double spacingMs);
     // First frame and frame count of a span; false when it reaches past the
     // last frame.
@@ -123,4 +126,14 @@ private:
     double eventLevelFactor_ = 6.0;
     double eventMinimumRise_ = 7000.0;
     std::vector<LevelEvent> events_;
+
+    // One run of rising half-waves and the level it is measured against.
+    struct HalfWaveRun {
+        int32_t index;  // sample of the run's highest peak
+        int32_t peak;
+        int32_t rise;   // steepest step between neighbouring peaks
+        float mean;
+    };
+    std::vector<HalfWaveRun> runs_;
+    bool runsValid_ = false;
 };
