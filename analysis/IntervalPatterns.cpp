@@ -131,11 +131,7 @@ std::array<float, kPatternCount> PatternValues(const FrameTracker& tracker, doub
 
 IntervalPatterns ComputeIntervalPatterns(SignalObj& song) {
     LPCObj lpc;
-    lpc.SetSignal(&song);
-    lpc.SetFrameLength(song.ScaleSampleCount(4096, 22050));
-    lpc.SetOrder(song.ScaleSampleCount(340, 22050));
-    lpc.SetBinCount(song.ScaleSampleCount(2048, 22050));
-    lpc.Compute(0.3);
+    lpc.ComputeOn(&song, 340, 4096, 2048, 0.3);
     const auto tracker = FrameTracker::Track(lpc, 0.005f, 0.04f, 0.1, 200.0);
     const std::array<float, kPatternCount> v = PatternValues(*tracker, 300.0, 1900.0);
     float sum = 0.0f;

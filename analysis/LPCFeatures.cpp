@@ -6,11 +6,7 @@
 
 LPCValues ComputeLPCValues(SignalObj& song) {
     LPCObj lpc;
-    lpc.SetSignal(&song);
-    lpc.SetOrder(song.ScaleSampleCount(100, 22050));
-    lpc.SetFrameLength(song.ScaleSampleCount(4096, 22050));
-    lpc.SetBinCount(song.ScaleSampleCount(512, 22050));
-    lpc.Compute(0.0);
+    lpc.ComputeOn(&song, 100, 4096, 512, 0.0);
     auto tracker = FrameTracker::Track(lpc, 0.008f, 0.04f, 0.1, 200.0);
     tracker->ComputeStatistics();
     return {tracker->PeakRate(), tracker->LongTrackRate(), tracker->MeanLongTrackDuration(),

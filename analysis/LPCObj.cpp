@@ -224,6 +224,15 @@ void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficien
     envelopeOf(a, envelope);
 }
 
+void LPCObj::ComputeOn(SignalObj* source, int32_t order, int32_t frameLength, int32_t bins,
+                       double overlap) {
+    SetSignal(source);
+    SetOrder(source->ScaleSampleCount(order, 22050));
+    SetFrameLength(source->ScaleSampleCount(frameLength, 22050));
+    SetBinCount(source->ScaleSampleCount(bins, 22050));
+    Compute(overlap);
+}
+
 void LPCObj::Compute(double overlap) {
     ClearRows();
     FrameData::SetBinCount(1 << binLog2_);

@@ -26,6 +26,9 @@ public:
 
     // Envelopes of every frame of the range, hop trunc(frame x (1 - overlap)).
     void Compute(double overlap);
+    // The analysis steps' set-up in one call: the whole of `source`, with the
+    // order, frame length and bin count given for 22050 Hz and scaled to its rate.
+    void ComputeOn(SignalObj* source, int32_t order, int32_t frameLength, int32_t bins, double overlap);
 
     // The work of one frame, in double precision: x holds FrameSize() samples
     // already scaled to +-1 (and windowed); envelope receives BinCount() values.

@@ -63,10 +63,7 @@ int32_t CountIntervalClusters(const std::vector<BendRecord>& bends) {
 
 PitchBends ComputePitchBends(SignalObj& song) {
     FFTObj spectrum;
-    spectrum.SetSignal(&song);
-    spectrum.SetFrameSize(song.ScaleSampleCount(1024, 22050));
-    spectrum.SetWindow(FrameData::kHammingWindow);
-    spectrum.Compute(0.5);
+    spectrum.ComputeOn(&song, song.ScaleSampleCount(1024, 22050), FrameData::kHammingWindow, 0.5);
     // Both bands read the same tracks: one tracking serves both passes.
     const auto tracker = FrameTracker::Track(spectrum, 0.0075f, 0.043f, 0.1, 200.0);
     PitchBends r;

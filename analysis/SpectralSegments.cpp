@@ -22,10 +22,7 @@ SpectralSegments ComputeSpectralSegments(SignalObj& song) {
     const double t1 = song.LastSampleAbove(50);
 
     FFTObj spectrum;
-    spectrum.SetSignal(&song);
-    spectrum.SetFrameSize(song.ScaleSampleCount(512, 22050));
-    spectrum.SetWindow(FrameData::kRectangular);
-    spectrum.Compute(0.0);
+    spectrum.ComputeOn(&song, song.ScaleSampleCount(512, 22050), FrameData::kRectangular, 0.0);
 
     // Earlier searches (the bar-pattern fill) leave their sums behind.
     ResetDensityAccumulator();

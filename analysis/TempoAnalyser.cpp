@@ -72,20 +72,14 @@ double TempoAnalyser::durationMs() const { return song_->GetDurationMs(); }
 void TempoAnalyser::setUpWideSpectrum() {
     if (wide_) return;
     wide_ = std::make_unique<FFTObj>();
-    wide_->SetSignal(song_);
-    wide_->SetFrameSize(song_->ScaleSampleCount(2048, 22050));
-    wide_->SetWindow(FrameData::kHammingWindow);
-    wide_->Compute(0.75);
+    wide_->ComputeOn(song_, song_->ScaleSampleCount(2048, 22050), FrameData::kHammingWindow, 0.75);
     filler_->SetSpectra(wide_.get(), fine_.get());
 }
 
 void TempoAnalyser::setUpFineSpectrum() {
     if (fine_) return;
     fine_ = std::make_unique<FFTObj>();
-    fine_->SetSignal(song_);
-    fine_->SetFrameSize(song_->ScaleSampleCount(512, 22050));
-    fine_->SetWindow(FrameData::kHammingWindow);
-    fine_->Compute(0.5);
+    fine_->ComputeOn(song_, song_->ScaleSampleCount(512, 22050), FrameData::kHammingWindow, 0.5);
     filler_->SetSpectra(wide_.get(), fine_.get());
 }
 

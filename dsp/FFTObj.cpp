@@ -66,6 +66,13 @@ void FFTObj::Compute(double overlap) {
         computeFrame(samples + static_cast<std::ptrdiff_t>(f) * hop_, rows + static_cast<std::ptrdiff_t>(f) * bins);
 }
 
+void FFTObj::ComputeOn(SignalObj* source, int32_t frameSize, WindowShape window, double overlap) {
+    SetSignal(source);
+    SetFrameSize(frameSize);
+    SetWindow(window);
+    Compute(overlap);
+}
+
 void FFTObj::computeFrame(const int16_t* samples, float* row) {
     const int32_t n = frameSize_;
     double* x = FFTBuffer();

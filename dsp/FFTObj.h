@@ -17,6 +17,8 @@ public:
     void SetFrameSize(int32_t n);
     // Computes all frames for this overlap, unless they already exist for it.
     void Compute(double overlap);
+    // The usual set-up in one call: source, frame size, window, then Compute.
+    void ComputeOn(SignalObj* source, int32_t frameSize, WindowShape window, double overlap);
     // Overlap making the hop 1/d of a beat at `tempo` bpm, the longest such
     // hop (d a power of two >= 2) that fits the frame.
     double BeatOverlap(double tempo) const;

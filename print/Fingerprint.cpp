@@ -29,14 +29,6 @@ struct NoteBin {
     double amplitudeSum = 0.0;
 };
 
-// Both parts of the print read Hamming-windowed spectra of the same frame size.
-void computeSpectrum(FFTObj& spectrum, SignalObj* signal, double overlap) {
-    spectrum.SetSignal(signal);
-    spectrum.SetFrameSize(kFrameSize);
-    spectrum.SetWindow(FrameData::kHammingWindow);
-    spectrum.Compute(overlap);
-}
-
 }  // namespace
 
 int generatePrint(const char* path, double*& fpMatrix, int32_t*& fpCounts) {
@@ -56,7 +48,7 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     if (song.GetDurationMs() > 130000.0) stretch = song.CreateExcerpt(10000.0, 120000.0);
 
     FFTObj spectrum;
-    computeSpectrum(spectrum, stretch, 0.0);
+    spectrum.ComputeOn(stretch, kFrameSize, FrameData::kHammingWindow, 0.0);
     spectrum.ReSample(kBands, true);
     const int32_t frames = spectrum.FrameCount();
     if (frames < kMinFrames) return status::kPrintTooShort;
@@ -88,7 +80,7 @@ void computeDominantNotes(SignalObj& signal, int32_t*& fpCounts) {
     if (signal.GetDurationMs() > 40000.0) excerpt = signal.CreateExcerpt(0.0, 30000.0);
 
     FFTObj spectrum;
-    computeSpectrum(spectrum, excerpt, 0.8);
+    spectrum.ComputeOn(excerpt, kFrameSize, FrameData::kHammingWindow, 0.8);
     auto tracker = FrameTracker::Track(spectrum, 0.005f, 0.03f, 0.1, 200.0);
 
     std::array<NoteBin, kSemitones> histogram{};
