@@ -2,9 +2,10 @@
 #include <cstdint>
 #include <string>
 
-// Big-endian binary input over a single virtual read primitive. Reading past
-// the end sets `failed` (the values read are then unspecified): callers test
-// failed() after a group of reads.
+// Big-endian binary input over a single virtual read primitive. A file input
+// that reads past its end sets `failed` (the values read are then
+// unspecified): callers test failed() after a group of reads. A buffer input
+// records no failure; it copies what it has.
 class DataInput {
 public:
     virtual ~DataInput() = default;
@@ -55,7 +56,8 @@ private:
     int valid_ = 0;
 };
 
-// Input from the caller's bytes, which must outlive the stream.
+// Input from the caller's bytes, which must outlive the stream. Reading past
+// them copies fewer bytes and leaves `failed` clear.
 class BufferDataInput : public DataInput {
 public:
     BufferDataInput(const uint8_t* bytes, int length) : bytes_(bytes), length_(length) {}
