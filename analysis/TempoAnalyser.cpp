@@ -199,50 +199,45 @@ bool TempoAnalyser::TempoSearch() {
     fill.lowBandAccentMode = true;
     setUpWideSpectrum();
 
+    // The detector stages keep the setting whose fill scores strictly more
+    // than the stage's best, with the onset counts that fill gave (a fill
+    // changes only its own voice's pair, so keeping all four is the same).
+    OnsetCounts kept = counts;
+    auto better = [&](int32_t mode, int64_t& best) {
+        const int64_t score = trial(mode);
+        if (score <= best) return false;
+        best = score;
+        kept = counts;
+        return true;
+    };
+
     // Stage 3: the accent detector's density threshold and bin level.
     {
         double bestA = fill.mode6Density, bestB = fill.mode6Level;
-        int32_t count = counts.count2;
-        double measure = counts.measure2;
         for (double a = 0.7; a <= 1.0; a += 0.05) {
             for (double b = 0.006; b < 0.011; b += 0.001) {
                 fill.mode6Density = a;
                 fill.mode6Level = b;
-                const int64_t score = trial(kFillAccents);
-                if (score > accentScore) {
-                    accentScore = score;
-                    bestA = a;
-                    bestB = b;
-                    count = counts.count2;
-                    measure = counts.measure2;
-                }
+                if (better(kFillAccents, accentScore)) bestA = a, bestB = b;
             }
         }
         fill.mode6Density = bestA;
         fill.mode6Level = bestB;
-        counts.count2 = count;
-        counts.measure2 = measure;
+        counts = kept;
     }
 
     // Stage 4: the level test, when it beats the accents.
     {
         double bestC = 1.4;
-        int32_t count = counts.count2;
-        double measure = counts.measure2;
         for (double c = 1.4; c < 2.1; c += 0.05) {
             fill.mode0Factor = c;
-            const int64_t score = trial(kFillLevelTest);
-            if (score > accentScore) {
-                accentScore = score;
+            if (better(kFillLevelTest, accentScore)) {
                 fill.lowBandAccentMode = false;
                 bestC = c;
-                count = counts.count2;
-                measure = counts.measure2;
             }
         }
         fill.mode0Factor = bestC;
-        counts.count2 = count;
-        counts.measure2 = measure;
+        counts = kept;
     }
 
     // Stage 5: the mid-band onsets.
@@ -251,21 +246,12 @@ bool TempoAnalyser::TempoSearch() {
     setUpFineSpectrum();
     {
         double bestD = fill.mode5Threshold;
-        int32_t count = counts.count1;
-        double measure = counts.measure1;
         for (double d = 0.05; d < 0.145; d += 0.005) {
             fill.mode5Threshold = d;
-            const int64_t score = trial(kFillOnsets);
-            if (score > onsetScore) {
-                onsetScore = score;
-                bestD = d;
-                count = counts.count1;
-                measure = counts.measure1;
-            }
+            if (better(kFillOnsets, onsetScore)) bestD = d;
         }
         fill.mode5Threshold = bestD;
-        counts.count1 = count;
-        counts.measure1 = measure;
+        counts = kept;
     }
     if (perBar(counts.count1, bars) > 0.9) {
         // Onsets on most bars: they fine-tune the tempo.
@@ -273,48 +259,29 @@ bool TempoAnalyser::TempoSearch() {
         onsetScore = 0;
         const double entry = beat.tempo;
         double best = entry;
-        int32_t count = counts.count1;
-        double measure = counts.measure1;
         double t = entry - 0.2;
         for (int32_t i = 0; i < 41; ++i, t += 0.01) {
             beat.tempo = t;
-            const int64_t score = trial(kFillOnsets);
-            if (score > onsetScore) {
-                onsetScore = score;
-                best = t;
-                count = counts.count1;
-                measure = counts.measure1;
-            }
+            if (better(kFillOnsets, onsetScore)) best = t;
         }
         beat.tempo = best;
-        counts.count1 = count;
-        counts.measure1 = measure;
+        counts = kept;
     } else {
         // Otherwise the mid-band level events take voice 1.
         onsetScore = 0;
         double bestE = fill.mode1LevelFactor, bestF = fill.mode1MinimumRise;
-        int32_t count = counts.count1;
-        double measure = counts.measure1;
         int32_t trialNumber = 0;
         for (double e = 5.2; e < 7.1; e += 0.2) {
             for (double f = 6200.0; f < 8000.0; f += 400.0) {
                 fill.mode1LevelFactor = e;
                 fill.mode1MinimumRise = f;
-                const int64_t score = trial(kFillLevelEvents);
-                if (score > onsetScore) {
-                    onsetScore = score;
-                    bestE = e;
-                    bestF = f;
-                    count = counts.count1;
-                    measure = counts.measure1;
-                }
+                if (better(kFillLevelEvents, onsetScore)) bestE = e, bestF = f;
                 notify(++trialNumber, 40);
             }
         }
         fill.mode1LevelFactor = bestE;
         fill.mode1MinimumRise = bestF;
-        counts.count1 = count;
-        counts.measure1 = measure;
+        counts = kept;
     }
 
     // Octave correction: few onsets per bar at a fast tempo mean the bar is
