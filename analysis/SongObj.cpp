@@ -1,7 +1,10 @@
 #include "analysis/SongObj.h"
 
 #include <chrono>
+#include <exception>
 #include <iterator>
+#include <system_error>
+#include <thread>
 
 #include "analysis/AnalysisResults.h"
 #include "analysis/BarPatterns.h"
@@ -48,6 +51,19 @@ const PipelineStep kPipeline[] = {
     {13, [](SongObj& s) { s.Results().noteConcentration = ComputeNoteConcentration(s.NoteSpectrum()); }},
 };
 
+// Steps 1-4 (the rhythm) and steps 5-13 share nothing but the prepared
+// signal, which they only read: the two halves may run side by side.
+constexpr size_t kRhythmSteps = 4;
+
+// Runs pipeline entries [from, to), testing the stop flag before each step
+// but the pipeline's first.
+void runSteps(SongObj& song, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+        if (i > 0 && gStopAnalysis) return;
+        song.RunStep(kPipeline[i].number);
+    }
+}
+
 const PipelineStep* findStep(int32_t number) {
     for (const PipelineStep& step : kPipeline)
         if (step.number == number) return &step;
@@ -66,11 +82,36 @@ SongObj::SongObj(std::string name)
 
 SongObj::~SongObj() = default;
 
-void SongObj::Analyze() {
-    for (size_t i = 0; i < std::size(kPipeline); ++i) {
-        if (i > 0 && gStopAnalysis) return;
-        RunStep(kPipeline[i].number);
+void SongObj::Analyze(Schedule schedule) {
+    const size_t steps = std::size(kPipeline);
+    if (schedule == Schedule::kInOrder || std::thread::hardware_concurrency() < 2) {
+        runSteps(*this, 0, steps);
+        return;
     }
+    std::exception_ptr rhythmError;
+    std::thread rhythm;
+    try {
+        rhythm = std::thread([&] {
+            try {
+                runSteps(*this, 0, kRhythmSteps);
+            } catch (...) {
+                rhythmError = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        runSteps(*this, 0, steps);
+        return;
+    }
+    std::exception_ptr otherError;
+    try {
+        runSteps(*this, kRhythmSteps, steps);
+    } catch (...) {
+        otherError = std::current_exception();
+    }
+    rhythm.join();
+    // The error an in-order run would have met first.
+    if (rhythmError) std::rethrow_exception(rhythmError);
+    if (otherError) std::rethrow_exception(otherError);
 }
 
 std::vector<RhythmPattern>& SongObj::RhythmPatterns() { return patterns_->Patterns(); }

@@ -26,9 +26,12 @@ public:
 
     const std::string& name() const { return name_; }
 
-    // Runs the pipeline's steps in order, returning early when gStopAnalysis
-    // is raised between two steps.
-    void Analyze();
+    // kTwoHalves runs the rhythm steps (1-4) on a second thread beside the
+    // others when the machine has two cores; the results are the same bits.
+    enum class Schedule { kInOrder, kTwoHalves };
+    // Runs the pipeline's steps, returning early when gStopAnalysis is raised
+    // between two steps.
+    void Analyze(Schedule schedule = Schedule::kTwoHalves);
     // Runs one step and sets its flag. Throws QuorbixError for a step the
     // pipeline does not have.
     void RunStep(int32_t step);

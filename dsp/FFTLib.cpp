@@ -3,14 +3,22 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "dsp/QuorbixError.h"
 #include "dsp/StopFlags.h"
 
 namespace {
 
+// Making and destroying plans touches the library's shared planner state;
+// only running a plan is safe from several threads at once.
+std::mutex gPlannerMutex;
+
 struct PlanFree {
-    void operator()(fftw_plan p) const { fftw_destroy_plan(p); }
+    void operator()(fftw_plan p) const {
+        std::lock_guard<std::mutex> lock(gPlannerMutex);
+        fftw_destroy_plan(p);
+    }
 };
 struct BufFree {
     void operator()(double* p) const { fftw_free(p); }
@@ -21,7 +29,9 @@ using BufPtr = std::unique_ptr<double[], BufFree>;
 // FFTW_ESTIMATE: measured plans may pick different algorithms from run to
 // run, and every record must come out bit-identical every time.
 PlanPtr plan(int32_t n, double* buffer, fftw_r2r_kind kind) {
+    std::unique_lock<std::mutex> lock(gPlannerMutex);
     PlanPtr p(fftw_plan_r2r_1d(n, buffer, buffer, kind, FFTW_ESTIMATE));
+    lock.unlock();
     if (!p) throw QuorbixError("FFTLib: could not plan the transform");
     return p;
 }

@@ -7,7 +7,7 @@
 #include "dsp/FrameData.h"
 #include "dsp/Rounding.h"
 
-DensityAccumulator gDensityAccumulator;
+thread_local DensityAccumulator gDensityAccumulator;
 
 void ResetDensityAccumulator() { gDensityAccumulator = DensityAccumulator(); }
 

@@ -46,11 +46,12 @@ double FindDensityBoundary(const FrameData& spectrum, double& meanDensity, doubl
                            double segmentMs, double f1, double f2, double level,
                            double threshold, bool above, bool sliding);
 
-// Process-wide sum of the densities of segments passed by FindDensityBoundary
-// searches whose mean reached their threshold. Readers reset it first.
+// Sum of the densities of segments passed by FindDensityBoundary searches
+// whose mean reached their threshold. Readers reset it first. One per thread:
+// the rhythm steps' searches run beside the step that reads it.
 struct DensityAccumulator {
     double sum = 0.0;
     int32_t count = 0;
 };
-extern DensityAccumulator gDensityAccumulator;
+extern thread_local DensityAccumulator gDensityAccumulator;
 void ResetDensityAccumulator();
