@@ -12,6 +12,13 @@ constexpr BendBand kShortBand = {200.0, 1700.0, 100.0, 400.0};
 constexpr BendBand kLongBand = {200.0, 1700.0, 800.0, 4000.0};
 constexpr float kClusterMs = 150.0f;
 
+// The tracker compares natural logarithms; this step's tolerance, 0.043, is a
+// distance of decimal logarithms (a ratio of 1.104 between frames). Read as
+// a natural-log distance, no partial below 490 Hz could move one 21.5 Hz bin
+// per frame, and real songs showed 0 to 5 bends where the slot's range is
+// centred on 283.
+constexpr float kLinkTolerance = static_cast<float>(0.043 * 2.302585092994046);
+
 bool consonant(int32_t step) {
     switch (step) {
         case 3: case 4: case 7: case 12: case -5: case -8: case -9: case -12: return true;
@@ -65,7 +72,7 @@ PitchBends ComputePitchBends(SignalObj& song) {
     FFTObj spectrum;
     spectrum.ComputeOn(&song, song.ScaleSampleCount(1024, 22050), FrameData::kHammingWindow, 0.5);
     // Both bands read the same tracks: one tracking serves both passes.
-    const auto tracker = FrameTracker::Track(spectrum, 0.0075f, 0.043f, 0.1, 200.0);
+    const auto tracker = FrameTracker::Track(spectrum, 0.0075f, kLinkTolerance, 0.1, 200.0);
     PitchBends r;
     r.shortBends = static_cast<int32_t>(FindBends(*tracker, kShortBand).size());
     const std::vector<BendRecord> longBends = FindBends(*tracker, kLongBand);

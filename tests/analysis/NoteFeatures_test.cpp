@@ -10,6 +10,8 @@
 #include "analysis/PitchBends.h"
 #include "dsp/FFTObj.h"
 #include "dsp/FrameTracker.h"
+#include "analysis/SongObj.h"
+#include "support/Signals.h"
 #include "support/SpectraFixtures.h"
 
 namespace {
@@ -61,6 +63,23 @@ TEST(PitchBends, ConsonantClusters) {
     EXPECT_EQ(clustersOf({{0.0f, 60}, {50.0f, 67}, {100.0f, 62}, {150.0f, 66}}), 1);
     // The second that breaks the first walk starts the next, which finds a fifth.
     EXPECT_EQ(clustersOf({{0.0f, 60}, {50.0f, 62}, {100.0f, 69}}), 1);
+}
+
+// A 300 ms glide from 300 to 400 Hz moves one 21.5 Hz bin every few frames,
+// a step of 0.07 in natural logarithms (0.03 in decimal ones): one short bend.
+TEST(PitchBends, GlideAcrossBinsOnARealSpectrum) {
+    const int32_t rate = 22050;
+    std::vector<int16_t> samples(rate, 0);
+    const int32_t start = rate / 4, length = int32_t(0.3 * rate);
+    double phase = 0.0;
+    for (int32_t i = 0; i < length; ++i) {
+        phase += 2.0 * M_PI * (300.0 + 100.0 * i / length) / rate;
+        samples[start + i] = static_cast<int16_t>(std::lround(20000.0 * std::sin(phase)));
+    }
+    auto song = test::songOf(samples, rate);
+    const PitchBends r = ComputePitchBends(*song);
+    EXPECT_EQ(r.shortBends, 1);
+    EXPECT_EQ(r.longBends, 0);
 }
 
 TEST(IntervalPatterns, MatchLengthOnHandMadeNotes) {
