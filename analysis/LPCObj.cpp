@@ -9,10 +9,17 @@
 
 namespace {
 
-int32_t nextPowerOfTwo(int64_t n) {
-    int64_t m = 1;
-    while (m < n) m <<= 1;
-    return static_cast<int32_t>(m);
+// The smallest even length of at least n made of the factors 2, 3, 5 and 7,
+// which the transform library handles fast: 4200 for a 4096-sample frame at
+// order 100 and 4480 at order 340, where the next power of two, 8192, costs
+// two and a half times as much.
+int32_t transformLength(int64_t n) {
+    for (int64_t m = std::max<int64_t>(2, n + (n & 1));; m += 2) {
+        int64_t rest = m;
+        for (int64_t f : {2, 3, 5, 7})
+            while (rest % f == 0) rest /= f;
+        if (rest == 1) return static_cast<int32_t>(m);
+    }
 }
 
 }  // namespace
@@ -31,7 +38,7 @@ struct LPCObj::Transforms {
     FFTLib polynomial;   // 2N points
 
     Transforms(int32_t l, int32_t p, int32_t n) : frameLength(l), order(p), bins(n) {
-        correlation.InitFFT(nextPowerOfTwo(std::max<int64_t>(2, static_cast<int64_t>(l) + p)));
+        correlation.InitFFT(transformLength(static_cast<int64_t>(l) + p));
         polynomial.InitFFT(2 * n);
     }
 };
