@@ -24,6 +24,3 @@ void SignalProcessor::RequireBound() const {
     if (source_ == nullptr) throw QuorbixError("Programming error: filter used before Bind");
 }
 
-int16_t Filter::ToSample(double scaled) {
-    return truncToInt16(roundHalfAway(scaled));
-}

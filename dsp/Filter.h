@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "dsp/Rounding.h"
+
 class SignalObj;
 
 // Binds a whole-signal processor to its source and to the buffer that
@@ -38,5 +40,5 @@ public:
     // A filter output already scaled to the 16-bit range, rounded half away
     // from zero and clamped to [-32768, 32767]. NaN, which only degenerate
     // designs produce, becomes 0 so that the conversion stays defined.
-    static int16_t ToSample(double scaled);
+    static int16_t ToSample(double scaled) { return truncToInt16(roundHalfAway(scaled)); }
 };

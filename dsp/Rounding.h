@@ -2,8 +2,17 @@
 #include <cmath>
 #include <cstdint>
 
-// "Rounded" throughout the system means half away from zero.
-inline double roundHalfAway(double v) { return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5); }
+// "Rounded" throughout the system means half away from zero: floor(v + 0.5)
+// above 0, ceil(v - 0.5) otherwise. Below 2^52 both are a truncation of the
+// same sum, which needs no library call on a plain x86-64 build; above it
+// (and for NaN) the library functions give the same bits as ever.
+inline double roundHalfAway(double v) {
+    if (std::fabs(v) < 4503599627370496.0) {
+        return v > 0 ? static_cast<double>(static_cast<int64_t>(v + 0.5))
+                     : -static_cast<double>(static_cast<int64_t>(0.5 - v));
+    }
+    return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5);
+}
 
 // Truncation toward zero that saturates instead of overflowing (NaN gives 0):
 // values computed from a damaged header can exceed any 32-bit count.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 #include "dsp/QuorbixError.h"
@@ -33,6 +34,21 @@ TEST(Filter, ToSampleRoundsHalfAwayFromZeroAndClampsAndBindChecks) {
     EXPECT_THROW(f.LowPass(150.0, 0.0), QuorbixError);  // not bound
     SignalObj noRate;
     EXPECT_THROW(f.Bind(&noRate, buffer), QuorbixError);
+}
+
+// The fast rounding gives the library formula's bits, signed zeros and the
+// ties of the 2^52 region (where v + 0.5 rounds to even) included.
+TEST(Rounding, HalfAwayMatchesFloorAndCeil) {
+    const double two52 = 4503599627370496.0;
+    const double in[] = {0.0, -0.0, 0.3, -0.3, 0.5, -0.5, 0.49999999999999994, -0.49999999999999994,
+                         1.5, -1.5, 32766.5, -32768.5, two52 - 0.5, -(two52 - 0.5), two52 - 1.0,
+                         two52 + 1.0, -(two52 + 1.0), 1e300, -1e300, INFINITY, -INFINITY};
+    for (double v : in) {
+        const double expected = v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5);
+        const double got = roundHalfAway(v);
+        EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << v << " gave " << got << ", not " << expected;
+    }
+    EXPECT_TRUE(std::isnan(roundHalfAway(NAN)));
 }
 
 TEST(ButterFilter, DesignsHaveButterworthResponse) {
