@@ -23,7 +23,7 @@ struct PipelineStep {
     void (*run)(SongObj& song);
 };
 
-// The pipeline in its order. Step 14 feeds no slot and is left out.
+// The pipeline. Step 14 feeds no slot and is left out.
 const PipelineStep kPipeline[] = {
     {1, [](SongObj& s) {
          s.Results().tempo = ComputeRhythm(s, s.Tempo(), s.Bars());
@@ -45,10 +45,16 @@ const PipelineStep kPipeline[] = {
     {7, [](SongObj& s) { s.Results().lowBand = ComputeLowBandLevel(s); }},
     {8, [](SongObj& s) { s.Results().segments = ComputeSpectralSegments(s); }},
     {9, [](SongObj& s) { s.Results().bandChanges = ComputeBandChanges(s.NoteSpectrum(), s.GetDurationMs()); }},
+    // Step 13 reads the spectrum step 9 made and is the last to need it: it
+    // runs next, and the spectrum goes before the steps with the largest
+    // working sets. No step reads another's results, so the order is free.
+    {13, [](SongObj& s) {
+         s.Results().noteConcentration = ComputeNoteConcentration(s.NoteSpectrum());
+         s.ReleaseNoteSpectrum();
+     }},
     {10, [](SongObj& s) { s.Results().pitchBends = ComputePitchBends(s); }},
     {11, [](SongObj& s) { s.Results().lpc = ComputeLPCValues(s); }},
     {12, [](SongObj& s) { s.Results().intervalPatterns = ComputeIntervalPatterns(s); }},
-    {13, [](SongObj& s) { s.Results().noteConcentration = ComputeNoteConcentration(s.NoteSpectrum()); }},
 };
 
 // Steps 1-4 (the rhythm) and steps 5-13 share nothing but the prepared
@@ -132,6 +138,8 @@ FFTObj& SongObj::NoteSpectrum() {
     noteSpectrum_->Compute(0.5);  // keeps the frames once computed
     return *noteSpectrum_;
 }
+
+void SongObj::ReleaseNoteSpectrum() { noteSpectrum_.reset(); }
 
 void SongObj::RunStep(int32_t step) {
     const PipelineStep* s = findStep(step);

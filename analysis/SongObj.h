@@ -52,6 +52,7 @@ public:
     // 4096-sample Hamming spectra at overlap 0.5, read by steps 9 and 13;
     // computed on first use.
     FFTObj& NoteSpectrum();
+    void ReleaseNoteSpectrum();
     RMSObj& Level() { return *level_; }
     TempoAnalyser& Tempo() { return *tempo_; }
     BarPatterns& Bars() { return *patterns_; }

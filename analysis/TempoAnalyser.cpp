@@ -72,6 +72,8 @@ double TempoAnalyser::durationMs() const { return song_->GetDurationMs(); }
 void TempoAnalyser::setUpWideSpectrum() {
     if (wide_) return;
     wide_ = std::make_unique<FFTObj>();
+    // The accent search reads 50-200 Hz only: a fiftieth of the rows' memory.
+    wide_->KeepBinsUpTo(200.0);
     wide_->ComputeOn(song_, song_->ScaleSampleCount(2048, 22050), FrameData::kHammingWindow, 0.75);
     filler_->SetSpectra(wide_.get(), fine_.get());
 }
@@ -79,6 +81,8 @@ void TempoAnalyser::setUpWideSpectrum() {
 void TempoAnalyser::setUpFineSpectrum() {
     if (fine_) return;
     fine_ = std::make_unique<FFTObj>();
+    // The onset search reads 2000-8500 Hz.
+    fine_->KeepBinsUpTo(8500.0);
     fine_->ComputeOn(song_, song_->ScaleSampleCount(512, 22050), FrameData::kHammingWindow, 0.5);
     filler_->SetSpectra(wide_.get(), fine_.get());
 }

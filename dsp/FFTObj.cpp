@@ -59,11 +59,25 @@ void FFTObj::Compute(double overlap) {
     const int32_t total = source_ != nullptr ? source_->length : 0;
     const int32_t frames = total >= n ? (total - n) / hop_ + 1 : 0;
     const int32_t bins = n / 2 + 1;
-    float* rows = AllocateRows(frames, bins);
+    int32_t kept = bins;
+    spectrumBins_ = 0;
+    if (keptUpToHz_ > 0.0) {
+        // The same quotient as every band lookup takes, so the band's top bin is kept.
+        const double spacing = rate / (2.0 * bins);
+        kept = std::min(bins, truncToInt32(keptUpToHz_ / spacing) + 1);
+        if (kept < bins) spectrumBins_ = bins;
+    }
+    float* rows = AllocateRows(frames, kept);
     if (frames == 0) return;
     const int16_t* samples = source_->data;
     for (int32_t f = 0; f < frames; ++f)
-        computeFrame(samples + static_cast<std::ptrdiff_t>(f) * hop_, rows + static_cast<std::ptrdiff_t>(f) * bins);
+        computeFrame(samples + static_cast<std::ptrdiff_t>(f) * hop_, rows + static_cast<std::ptrdiff_t>(f) * kept, kept);
+}
+
+void FFTObj::KeepBinsUpTo(double hz) {
+    if (hz == keptUpToHz_) return;
+    keptUpToHz_ = hz;
+    ClearRows();
 }
 
 void FFTObj::ComputeOn(SignalObj* source, int32_t frameSize, WindowShape window, double overlap) {
@@ -73,7 +87,7 @@ void FFTObj::ComputeOn(SignalObj* source, int32_t frameSize, WindowShape window,
     Compute(overlap);
 }
 
-void FFTObj::computeFrame(const int16_t* samples, float* row) {
+void FFTObj::computeFrame(const int16_t* samples, float* row, int32_t kept) {
     const int32_t n = frameSize_;
     double* x = FFTBuffer();
     if (windowOption_ == kHammingWindow) {
@@ -82,7 +96,7 @@ void FFTObj::computeFrame(const int16_t* samples, float* row) {
         for (int32_t i = 0; i < n; ++i) x[i] = samples[i] / 32767.0;
     }
     ForwardFFT();
-    const int32_t half = (n + 1) / 2;
+    const int32_t half = std::min((n + 1) / 2, kept);
     if ((n & (n - 1)) == 0) {
         // Multiplying by an exact power of two rounds exactly as dividing by
         // its inverse does, and is several times cheaper.
@@ -93,7 +107,7 @@ void FFTObj::computeFrame(const int16_t* samples, float* row) {
             const double im = x[n - k] * inv;
             row[k] = static_cast<float>(2.0 * std::sqrt(re * re + im * im));
         }
-        row[n / 2] = static_cast<float>(2.0 * std::fabs(x[n / 2] * inv));
+        if (n / 2 < kept) row[n / 2] = static_cast<float>(2.0 * std::fabs(x[n / 2] * inv));
     } else {
         const double scale = static_cast<double>(n);
         row[0] = static_cast<float>(2.0 * std::fabs(x[0] / scale));
@@ -102,7 +116,7 @@ void FFTObj::computeFrame(const int16_t* samples, float* row) {
             const double im = x[n - k] / scale;
             row[k] = static_cast<float>(2.0 * std::sqrt(re * re + im * im));
         }
-        if (n % 2 == 0) row[n / 2] = static_cast<float>(2.0 * std::fabs(x[n / 2] / scale));
+        if (n % 2 == 0 && n / 2 < kept) row[n / 2] = static_cast<float>(2.0 * std::fabs(x[n / 2] / scale));
     }
 }
 
@@ -124,6 +138,7 @@ void FFTObj::ReSample(int32_t bands, bool fineLowBand) {
     const int32_t half = bands / 2;
     const double spacing = BinSpacing();
     const int32_t bins = width;
+    if (spectrumBins_ > 0) throw QuorbixError("Programming error: ReSample of a spectrum with bins left out");
     if (split / half < spacing || bins <= bands)
         throw QuorbixError("Oversampling not supported in ReSample");
     const int32_t frames = length;

@@ -22,6 +22,10 @@ public:
     // Overlap making the hop 1/d of a beat at `tempo` bpm, the longest such
     // hop (d a power of two >= 2) that fits the frame.
     double BeatOverlap(double tempo) const;
+    // Rows keep only the bins up to `hz` (the bin holding it included), for
+    // callers that read nothing above it; 0 keeps every bin. Takes effect at
+    // the next Compute.
+    void KeepBinsUpTo(double hz);
     // Replaces the spectral rows by `bands` band maxima up to 8000 Hz, half of
     // them below 1000 Hz (fine) or 4000 Hz. Throws when a band is narrower
     // than a bin or bands >= bins.
@@ -31,7 +35,8 @@ public:
     static int32_t FrequencyToSemitone(double frequency);
 
 private:
-    void computeFrame(const int16_t* samples, float* row);
+    void computeFrame(const int16_t* samples, float* row, int32_t kept);
 
     bool resampled_ = false;
+    double keptUpToHz_ = 0.0;
 };

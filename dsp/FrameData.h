@@ -48,7 +48,9 @@ public:
     // Row trunc(t / hop ms), bin k; 0 outside the frames.
     double ValueAtTime(double t, int32_t k) const;
 
-    double BinSpacing() const { return rate / (2.0 * width); }  // Hz
+    // Hz; a spectrum whose rows keep only their lowest bins still spaces
+    // them as the whole spectrum does.
+    double BinSpacing() const { return rate / (2.0 * (spectrumBins_ > 0 ? spectrumBins_ : width)); }
     double BinFrequency(int32_t k) const { return k * BinSpacing(); }
     double FrameDuration() const { return 1000.0 * frameSize_ / rate; }  // ms
     double HopDuration() const { return hopMs_; }                        // ms
@@ -71,6 +73,7 @@ protected:
     double overlap_ = 0.0;
     WindowShape windowOption_ = kRectangular;
     std::vector<double> window_;
+    int32_t spectrumBins_ = 0;  // bins of the whole spectrum when rows keep fewer; 0 otherwise
 
 private:
     std::vector<float> rows_;

@@ -6,6 +6,7 @@
 
 #include "dsp/QuorbixError.h"
 #include "dsp/SignalObj.h"
+#include "dsp/SpectralStatistics.h"
 #include "support/Signals.h"
 
 namespace {
@@ -48,6 +49,27 @@ TEST(FFTObj, FullScaleSineGivesOneOrTheHammingGain) {
             EXPECT_NEAR(row[12], window == FrameData::kRectangular ? 1.0 : 0.54, 2e-3) << n << " " << window;
         }
     }
+}
+
+// Rows cut at 200 Hz hold the full rows' first bins bit for bit, spaced as
+// before, so band lookups up to 200 Hz cannot tell the difference.
+TEST(FFTObj, KeptBinsAreTheFullRowsFirstBins) {
+    auto signal = test::signalOf(test::music(22050, 3.0), 22050);
+    FFTObj full, low;
+    full.ComputeOn(signal.get(), 2048, FrameData::kHammingWindow, 0.75);
+    low.KeepBinsUpTo(200.0);
+    low.ComputeOn(signal.get(), 2048, FrameData::kHammingWindow, 0.75);
+    ASSERT_EQ(low.FrameCount(), full.FrameCount());
+    EXPECT_EQ(low.BinCount(), 19);  // bin 18 holds 200 Hz at 22050 / 2050 Hz per bin
+    EXPECT_EQ(low.BinSpacing(), full.BinSpacing());
+    for (int32_t f = 0; f < full.FrameCount(); ++f)
+        for (int32_t k = 0; k < low.BinCount(); ++k) ASSERT_EQ(low.Frame(f)[k], full.Frame(f)[k]) << f << ", " << k;
+    double a = 0, b = 0;
+    EXPECT_EQ(FindDensityBoundary(low, a, 0.0, 70.0, 50.0, 200.0, 0.007, 0.5, true, true),
+              FindDensityBoundary(full, b, 0.0, 70.0, 50.0, 200.0, 0.007, 0.5, true, true));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(BandMeanLevel(low, 500.0, 100.0, 50.0, 200.0, false), BandMeanLevel(full, 500.0, 100.0, 50.0, 200.0, false));
+    EXPECT_THROW(low.ReSample(16, false), QuorbixError);
 }
 
 TEST(FFTObj, ReSampleKeepsEachBandsLargestBin) {
