@@ -45,13 +45,27 @@ test-asan: build-asan
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# Every fuzz target for a smoke run of FUZZ_SMOKE_SECONDS each (about a
+# minute in all); findings are kept in $(FUZZ)/fuzz/findings/TARGET/.
+fuzz: FUZZ_SMOKE_SECONDS ?= 8
 fuzz: deps
 	@if [ -d fuzz ]; then \
 	  CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEX_FUZZ=ON \
 	    -DVEX_TESTS=OFF -DVEX_BENCH=OFF && \
-	  cmake --build $(FUZZ) -j $(JOBS) --target mp3_fuzz && \
-	  FUZZ_SECONDS=$(FUZZ_SECONDS) BUILD=$(FUZZ) sh fuzz/run.sh; \
+	  cmake --build $(FUZZ) -j $(JOBS) --target fuzz_targets && \
+	  FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS) BUILD=$(FUZZ) sh fuzz/run.sh; \
 	fi
+
+# Every fuzz target, one after another, for FUZZ_SECONDS each; the corpora
+# grow from run to run in $(FUZZ)/corpus/TARGET, findings are kept as files
+# in $(FUZZ)/fuzz/findings/TARGET/. One fuzzer at a time, at low priority.
+.PHONY: fuzz-long
+fuzz-long: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEX_FUZZ=ON \
+	  -DVEX_TESTS=OFF -DVEX_BENCH=OFF
+	cmake --build $(FUZZ) -j $(JOBS) --target fuzz_targets
+	mkdir -p $(FUZZ)/corpus
+	FUZZ_SECONDS=$(FUZZ_SECONDS) BUILD=$(FUZZ) CORPUS=$(FUZZ)/corpus nice -n 10 sh fuzz/run.sh
 
 # Every test once, under AddressSanitizer and UndefinedBehaviorSanitizer, then
 # the fuzz smoke run; `make test-release` runs the same tests on the Release build.

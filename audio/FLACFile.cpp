@@ -1,10 +1,13 @@
 #include "audio/FLACFile.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <new>
 
 #include <FLAC/metadata.h>
 #include <FLAC/stream_decoder.h>
 
+#include "audio/SampleStore.h"
 #include "audio/SoundLoader.h"
 
 namespace {
@@ -26,12 +29,10 @@ using ChainPtr = std::unique_ptr<FLAC__Metadata_Chain, ChainDelete>;
 using IteratorPtr = std::unique_ptr<FLAC__Metadata_Iterator, IteratorDelete>;
 using DecoderPtr = std::unique_ptr<FLAC__StreamDecoder, DecoderDelete>;
 
-// Where decoded frames go: the caller's buffer and how much of it is filled.
+// Where decoded frames go.
 struct WriteContext {
-    int32_t written = 0;
-    int32_t capacity = 0;
-    int16_t* dest = nullptr;
-    bool stopWhenFull = false;  // a prefix read ends the decoding once it has its values
+    SampleStore* store = nullptr;
+    bool outOfMemory = false;  // raised again once the library has returned
 };
 
 // Samples of any width are delivered as their low 16 bits, not rescaled.
@@ -42,12 +43,20 @@ FLAC__StreamDecoderWriteStatus writeFrame(const FLAC__StreamDecoder*, const FLAC
                                           const FLAC__int32* const buffer[],
                                           void* client) noexcept {
     auto& ctx = *static_cast<WriteContext*>(client);
+    SampleStore& store = *ctx.store;
     // The frame's own header says how many channel arrays there are.
     const uint32_t channels = frame->header.channels;
     const uint32_t blocksize = frame->header.blocksize;
-    const int64_t values = static_cast<int64_t>(blocksize) * channels;
-    int16_t* out = ctx.dest + ctx.written;
-    if (ctx.written + values <= ctx.capacity) {
+    const size_t values = size_t(blocksize) * channels;
+    size_t granted = 0;
+    int16_t* out;
+    try {
+        out = store.space(values, granted);
+    } catch (const std::bad_alloc&) {
+        ctx.outOfMemory = true;
+        return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
+    if (granted == values) {
         // Common case: the whole frame fits, no per-sample bound check.
         if (channels == 2) {
             const FLAC__int32* l = buffer[0];
@@ -60,14 +69,12 @@ FLAC__StreamDecoderWriteStatus writeFrame(const FLAC__StreamDecoder*, const FLAC
             for (uint32_t i = 0; i < blocksize; ++i)
                 for (uint32_t c = 0; c < channels; ++c) *out++ = low16(buffer[c][i]);
         }
-        ctx.written += static_cast<int32_t>(values);
     } else {
-        for (uint32_t i = 0; i < blocksize && ctx.written < ctx.capacity; ++i)
-            for (uint32_t c = 0; c < channels && ctx.written < ctx.capacity; ++c)
-                ctx.dest[ctx.written++] = low16(buffer[c][i]);
+        for (size_t k = 0; k < granted; ++k) out[k] = low16(buffer[k % channels][k / channels]);
     }
-    return ctx.stopWhenFull && ctx.written >= ctx.capacity ? FLAC__STREAM_DECODER_WRITE_STATUS_ABORT
-                                                           : FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    store.commit(granted);
+    // Once the output is full the rest of the file would only be dropped.
+    return store.full() ? FLAC__STREAM_DECODER_WRITE_STATUS_ABORT : FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 
 void ignoreMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata*, void*) noexcept {}
@@ -81,14 +88,38 @@ void ignoreError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, voi
 struct FLACFile::Decoder {
     DecoderPtr decoder;
     WriteContext context;  // lives as long as the decoder that points to it
+    std::FILE* file = nullptr;  // until the decoder takes it over
+    ~Decoder() {
+        if (file) std::fclose(file);
+    }
 };
 
 FLACFile::FLACFile() = default;
 FLACFile::~FLACFile() = default;
 
-bool FLACFile::open(const char* path) {
+namespace {
+
+size_t readFile(void* ptr, size_t size, size_t n, FLAC__IOHandle h) { return std::fread(ptr, size, n, static_cast<std::FILE*>(h)); }
+int seekFile(FLAC__IOHandle h, FLAC__int64 offset, int whence) { return fseeko(static_cast<std::FILE*>(h), off_t(offset), whence); }
+FLAC__int64 tellFile(FLAC__IOHandle h) { return ftello(static_cast<std::FILE*>(h)); }
+int eofFile(FLAC__IOHandle h) { return std::feof(static_cast<std::FILE*>(h)); }
+
+}  // namespace
+
+bool FLACFile::open(const char* path) { return start(std::fopen(path, "rb")); }
+
+bool FLACFile::openMemory(const uint8_t* data, size_t size) {
+    // A stream over the bytes, read through the same calls as a file.
+    return start(data && size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr);
+}
+
+bool FLACFile::start(std::FILE* file) {
+    if (!file) return false;
+    auto decoder = std::make_unique<Decoder>();
+    decoder->file = file;
     ChainPtr chain(FLAC__metadata_chain_new());
-    if (!chain || !FLAC__metadata_chain_read(chain.get(), path)) return false;
+    const FLAC__IOCallbacks io = {readFile, nullptr, seekFile, tellFile, eofFile, nullptr};
+    if (!chain || !FLAC__metadata_chain_read_with_callbacks(chain.get(), file, io)) return false;
     IteratorPtr it(FLAC__metadata_iterator_new());
     if (!it) return false;
     FLAC__metadata_iterator_init(it.get(), chain.get());
@@ -111,28 +142,28 @@ bool FLACFile::open(const char* path) {
     it.reset();
     chain.reset();
 
-    auto decoder = std::make_unique<Decoder>();
     decoder->decoder.reset(FLAC__stream_decoder_new());
-    if (!decoder->decoder) return false;
+    if (!decoder->decoder || fseeko(file, 0, SEEK_SET) != 0) return false;
     decoder_ = std::move(decoder);
-    path_ = path;
     return true;
 }
 
-bool FLACFile::readAll(int16_t* dest) { return decode(dest, sampleCount_, false); }
-
-bool FLACFile::readPrefix(int16_t* dest, int32_t count) {
-    return decode(dest, std::max(0, std::min(count, sampleCount_)), true);
+bool FLACFile::readAll(int16_t* dest) {
+    SampleStore store(dest, sampleCount_);
+    readInto(store);
+    return true;
 }
 
-bool FLACFile::decode(int16_t* dest, int32_t capacity, bool stopWhenFull) {
-    if (!decoder_) return true;
-    decoder_->context = WriteContext{0, capacity, dest, stopWhenFull};
+void FLACFile::readInto(SampleStore& store) {
+    if (!decoder_ || !decoder_->file || store.full()) return;
+    decoder_->context = WriteContext{&store, false};
     FLAC__StreamDecoder* d = decoder_->decoder.get();
-    if (FLAC__stream_decoder_init_file(d, path_.c_str(), writeFrame, ignoreMetadata, ignoreError,
-                                       &decoder_->context) == FLAC__STREAM_DECODER_INIT_STATUS_OK)
+    std::FILE* file = decoder_->file;
+    decoder_->file = nullptr;  // the decoder closes it, whether it starts or not
+    if (FLAC__stream_decoder_init_FILE(d, file, writeFrame, ignoreMetadata, ignoreError, &decoder_->context) ==
+        FLAC__STREAM_DECODER_INIT_STATUS_OK)
         FLAC__stream_decoder_process_until_end_of_stream(d);
-    return true;
+    if (decoder_->context.outOfMemory) throw std::bad_alloc();
 }
 
 void FLACFile::close() { decoder_.reset(); }

@@ -1,7 +1,8 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
-#include <string>
 
 #include "audio/SoundFile.h"
 
@@ -18,19 +19,20 @@ public:
     FLACFile& operator=(const FLACFile&) = delete;
 
     bool open(const char* path) override;
+    // The same from bytes in memory, which must outlive the reader.
+    bool openMemory(const uint8_t* data, size_t size);
     // Writes at most sampleCount() values; decoder errors are ignored and a
     // file that ends early leaves the rest of dest as it was. Always true.
     bool readAll(int16_t* dest) override;
-    bool canReadPrefix() const override { return true; }
-    bool readPrefix(int16_t* dest, int32_t count) override;
+    void readInto(SampleStore& store) override;
     void close() override;
 
 private:
-    bool decode(int16_t* dest, int32_t capacity, bool stopWhenFull);
+    // Reads the stream information from the open file and sets up the decoder.
+    bool start(std::FILE* file);
 
-    struct Decoder;  // the library's decoder and its write context
+    struct Decoder;  // the library's decoder, its write context and the file
     std::unique_ptr<Decoder> decoder_;
-    std::string path_;  // the decoder is bound to the file when decoding starts
 };
 
 // Load function of the FLAC format.

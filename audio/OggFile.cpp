@@ -8,6 +8,7 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
+#include "audio/SampleStore.h"
 #include "audio/SoundLoader.h"
 
 namespace {
@@ -28,8 +29,8 @@ struct FileCloser {
 struct OggFile::Stream {
     OggVorbis_File vf;
 
-    static std::unique_ptr<Stream> open(const char* path) {
-        std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "rb"));
+    static std::unique_ptr<Stream> open(std::FILE* opened) {
+        std::unique_ptr<FILE, FileCloser> file(opened);
         if (!file) return nullptr;
         std::unique_ptr<Stream> stream(new Stream);
         // On failure ov_open leaves the FILE* to the caller and the state cleared.
@@ -53,8 +54,15 @@ private:
 OggFile::OggFile() = default;
 OggFile::~OggFile() = default;
 
-bool OggFile::open(const char* path) {
-    stream_ = Stream::open(path);
+bool OggFile::open(const char* path) { return start(std::fopen(path, "rb")); }
+
+bool OggFile::openMemory(const uint8_t* data, size_t size) {
+    // A stream over the bytes, read through the same calls as a file.
+    return start(data && size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr);
+}
+
+bool OggFile::start(std::FILE* file) {
+    stream_ = Stream::open(file);
     if (!stream_) return false;
     const vorbis_info* info = ov_info(&stream_->vf, -1);
     if (info) {
@@ -70,21 +78,18 @@ bool OggFile::open(const char* path) {
 }
 
 bool OggFile::readAll(int16_t* dest) {
-    decode(dest, sampleCount_, false);
+    SampleStore store(dest, sampleCount_);
+    readInto(store);
     return true;
 }
 
-bool OggFile::readPrefix(int16_t* dest, int32_t count) {
-    decode(dest, std::max(0, std::min(count, sampleCount_)), true);
-    return true;
-}
-
-void OggFile::decode(int16_t* dest, int32_t capacity, bool stopWhenFull) {
+void OggFile::readInto(SampleStore& store) {
     if (!stream_) return;
     char block[kBlockBytes];
-    int32_t written = 0;
     int failures = 0;
-    for (;;) {
+    // Samples beyond the store's capacity would only be dropped: decoding
+    // stops once it is full.
+    while (!store.full()) {
         // Only the n bytes ov_read reports are used, so the block is never cleared.
         int section = 0;
         // Little-endian, 16-bit, signed: decoded the same way on every host.
@@ -95,15 +100,11 @@ void OggFile::decode(int16_t* dest, int32_t capacity, bool stopWhenFull) {
             continue;
         }
         failures = 0;
-        // Surplus samples beyond the announced total are read and dropped, so
-        // the whole stream is always consumed.
-        const long take = std::min<long>(n / 2, std::max<int32_t>(capacity - written, 0));
+        size_t take = 0;
+        int16_t* out = store.space(size_t(n / 2), take);
         const auto* bytes = reinterpret_cast<const unsigned char*>(block);
-        int16_t* out = dest + written;
-        for (long k = 0; k < take; ++k)
-            out[k] = static_cast<int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
-        written += static_cast<int32_t>(take);
-        if (stopWhenFull && written >= capacity) break;
+        for (size_t k = 0; k < take; ++k) out[k] = static_cast<int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+        store.commit(take);
     }
 }
 

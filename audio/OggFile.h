@@ -1,5 +1,7 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "audio/SoundFile.h"
@@ -16,15 +18,16 @@ public:
     OggFile& operator=(const OggFile&) = delete;
 
     bool open(const char* path) override;
+    // The same from bytes in memory, which must outlive the reader.
+    bool openMemory(const uint8_t* data, size_t size);
     // Writes at most sampleCount() values; a stream that ends early leaves the
     // rest of dest as it was. Always true.
     bool readAll(int16_t* dest) override;
-    bool canReadPrefix() const override { return true; }
-    bool readPrefix(int16_t* dest, int32_t count) override;
+    void readInto(SampleStore& store) override;
     void close() override;
 
 private:
-    void decode(int16_t* dest, int32_t capacity, bool stopWhenFull);
+    bool start(std::FILE* file);
 
     struct Stream;  // the library's decoding state; keeps the library's header out of here
     std::unique_ptr<Stream> stream_;

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+class SampleStore;
+
 // A reader delivering one file's audio as interleaved host-order int16 PCM.
 // Lives on the stack of a load function: open, query, readAll once, close.
 class SoundFile {
@@ -19,11 +21,14 @@ public:
     virtual void setSampleRate(int32_t rate) = 0;
     virtual bool isStereo() const = 0;
 
-    // Readers that can stop early fill only the first `count` values (at most
-    // sampleCount()): a load limited to the start of a long file then decodes
-    // no more than it keeps. The values are those readAll would deliver there.
-    virtual bool canReadPrefix() const { return false; }
-    virtual bool readPrefix(int16_t* /*dest*/, int32_t /*count*/) { return false; }
+    // Decodes into the store until it is full or the file ends: the first
+    // values readAll would deliver. Readers stop decoding once the store is
+    // full; std::bad_alloc when the store cannot grow to what the file holds.
+    virtual void readInto(SampleStore& store) = 0;
+    // The most values readInto can deliver, when the reader knows it before
+    // decoding (what the file holds, not what its header claims); -1 when
+    // only decoding tells.
+    virtual int64_t deliverableCount() const { return -1; }
 };
 
 // The state every reader keeps: the stream's shape as its header gives it,

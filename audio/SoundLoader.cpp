@@ -1,37 +1,75 @@
 #include "audio/SoundLoader.h"
 
+#include <algorithm>
+
+#include "audio/SampleStore.h"
+#include "dsp/QuorbixError.h"
+#include "dsp/Rounding.h"
 #include "dsp/SignalObj.h"
 
+namespace {
+
+// Frames of the signal to allocate when `kept` frames are announced and at
+// most `delivered` values arrive; the frames beyond the delivered ones would
+// be silence. The silence trim reads the first `length` values (whatever the
+// width) in blocks counted from both ends; shortening by whole blocks from the
+// end, and keeping one silent block after the delivered values, leaves every
+// block it tests over sound where it was, so both ends come out the same.
+int32_t framesToAllocate(int32_t kept, int64_t delivered, int32_t rate) {
+    const int32_t block = truncToInt32(rate * 2.2 / 400.0);  // as SignalObj::TrimSilence
+    // Without a block the trim finds silence only, however long the signal.
+    if (block <= 0) return int32_t(std::min<int64_t>(kept, delivered + 1));
+    const int64_t need = delivered + block;
+    if (kept <= need) return kept;
+    return int32_t(kept - (kept - need) / block * block);
+}
+
+}  // namespace
+
 bool loadSoundFile(SoundFile& reader, SignalObj& signal, const char* path, double maxMs,
-                   bool (*prepare)(SoundFile&)) {
+                   bool (*prepare)(SoundFile&, double)) {
     if (!reader.open(path)) return false;
-    if (prepare && !prepare(reader)) {
+    if (prepare && !prepare(reader, maxMs)) {
         reader.close();
         return false;
     }
-    const int32_t count = reader.sampleCount(), rate = reader.sampleRate();
+    const int32_t count = std::max(reader.sampleCount(), 0), rate = reader.sampleRate();
     const bool stereo = reader.isStereo();
-    if (maxMs > 0 && count > 0 && rate > 0 && reader.canReadPrefix()) {
-        // Decode only what the crop below would keep: the same frames, with
-        // the whole file's duration recorded as CreateBuffer records it.
-        const int32_t width = stereo ? 2 : 1;
-        const double wholeMs = 1000.0 * (count / width) / rate;
-        // Only past the limit is the kept length below the frame count.
-        const double keepFrames = rate * maxMs / 1000.0;
-        const auto keep = wholeMs > maxMs && keepFrames < count / width ? static_cast<int32_t>(keepFrames) : 0;
-        if (keep >= 1) {
-            signal.CreateBuffer(keep * width, rate, stereo);
-            signal.durationMs = wholeMs;
-            reader.readPrefix(signal.data, keep * width);
+    const int32_t width = stereo ? 2 : 1;
+    const int32_t frames = count / width;
+    // As CreateBuffer records it, for the whole announced length.
+    const double wholeMs = 1000.0 * frames / rate;
+
+    // What a crop to maxMs keeps (as SignalObj::Crop computes it).
+    int32_t keptFrames = frames;
+    int64_t keptValues = count;  // an odd count (three or more channels) keeps its last value uncropped
+    if (maxMs > 0 && wholeMs > maxMs) {
+        const int32_t limit = truncToInt32(rate * maxMs / 1000.0);
+        if (limit < 1) {
             reader.close();
-            return true;
+            throw QuorbixError("Signal is corrupt");
+        }
+        if (limit < frames) {
+            keptFrames = limit;
+            keptValues = int64_t(limit) * width;
         }
     }
-    signal.CreateBuffer(count, rate, stereo);
-    // A file that ends before its announced length still loads; the rest of
-    // the buffer stays silent.
-    reader.readAll(signal.data);
+
+    const int64_t known = reader.deliverableCount();
+    SampleStore chunks(known >= 0 ? 0 : keptValues);
+    if (known < 0) reader.readInto(chunks);  // only decoding tells how much there is
+    const int64_t delivered = std::min(keptValues, known >= 0 ? known : chunks.size());
+
+    const int32_t allocFrames = framesToAllocate(keptFrames, delivered, rate);
+    const int64_t allocValues = allocFrames == keptFrames ? keptValues : int64_t(allocFrames) * width;
+    signal.CreateBuffer(int32_t(allocValues), rate, stereo);
+    signal.durationMs = wholeMs;
+    if (known >= 0) {
+        SampleStore direct(signal.data, std::min(allocValues, delivered));
+        reader.readInto(direct);
+    } else {
+        chunks.moveTo(signal.data);
+    }
     reader.close();
-    if (maxMs > 0 && signal.GetDurationMs() > maxMs) signal.Crop(0.0, maxMs);
     return true;
 }

@@ -1,11 +1,13 @@
 #include "audio/WaveFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "audio/SampleStore.h"
 #include "audio/SoundLoader.h"
 
 namespace {
@@ -30,13 +32,52 @@ bool WaveFile::readFully(int fd, void* dest, int64_t n) {
     return true;
 }
 
+int64_t WaveFile::read(void* dest, int64_t n) {
+    if (mem_) {
+        const int64_t got = std::max<int64_t>(0, std::min(n, size_ - pos_));
+        if (got > 0) std::memcpy(dest, mem_ + pos_, size_t(got));
+        pos_ += got;
+        return got;
+    }
+    auto* out = static_cast<unsigned char*>(dest);
+    int64_t total = 0;
+    while (total < n) {
+        const ssize_t got = ::read(fd_, out + total, static_cast<size_t>(std::min<int64_t>(4096, n - total)));
+        if (got <= 0) break;
+        total += got;
+    }
+    return total;
+}
+
+bool WaveFile::seek(int64_t pos) {
+    if (mem_) {
+        pos_ = pos;
+        return true;
+    }
+    return ::lseek(fd_, off_t(pos), SEEK_SET) == off_t(pos);
+}
+
 bool WaveFile::open(const char* path) {
     fd_ = ::open(path, O_RDONLY | O_LARGEFILE);
     if (fd_ < 0) return false;
-    if (::lseek(fd_, 0, SEEK_SET) != 0) return false;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return false;
+    size_ = int64_t(st.st_size);
+    return readHeader();
+}
 
+bool WaveFile::openMemory(const uint8_t* data, size_t size) {
+    static const uint8_t kNothing = 0;
+    mem_ = data ? data : &kNothing;
+    size_ = data ? int64_t(size) : 0;
+    pos_ = 0;
+    return readHeader();
+}
+
+bool WaveFile::readHeader() {
+    if (!seek(0)) return false;
     unsigned char h[36];
-    if (!readFully(fd_, h, sizeof h)) return false;
+    if (read(h, sizeof h) != sizeof h) return false;
     if (std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0 ||
         std::memcmp(h + 12, "fmt ", 4) != 0)
         return false;
@@ -48,28 +89,47 @@ bool WaveFile::open(const char* path) {
     sampleRate_ = static_cast<int32_t>(le32(h + 24));
     if (le16(h + 34) != 16) return false;
 
-    const off_t dataChunk = 20 + static_cast<off_t>(le32(h + 16));
-    if (::lseek(fd_, dataChunk, SEEK_SET) != dataChunk) return false;
+    const int64_t dataChunk = 20 + int64_t(le32(h + 16));
+    if (!seek(dataChunk)) return false;
     unsigned char d[8];
-    if (!readFully(fd_, d, sizeof d) || std::memcmp(d, "data", 4) != 0) return false;
+    if (read(d, sizeof d) != sizeof d || std::memcmp(d, "data", 4) != 0) return false;
     sampleCount_ = static_cast<int32_t>(le32(d + 4)) / 2;
+    dataStart_ = dataChunk + 8;
     return true;
 }
 
-bool WaveFile::readAll(int16_t* dest) { return readPrefix(dest, sampleCount_); }
+int64_t WaveFile::deliverableCount() const {
+    return std::max<int64_t>(0, std::min<int64_t>(sampleCount_, (size_ - dataStart_ + 1) / 2));
+}
 
-bool WaveFile::readPrefix(int16_t* dest, int32_t count) {
-    count = std::min(count, sampleCount_);
-    if (count <= 0) return true;
-    auto* bytes = reinterpret_cast<unsigned char*>(dest);
-    if (!readFully(fd_, bytes, int64_t(count) * 2)) return false;
-    for (int32_t i = 0; i < count; ++i) dest[i] = static_cast<int16_t>(le16(bytes + 2 * i));
-    return true;
+bool WaveFile::readAll(int16_t* dest) {
+    SampleStore store(dest, sampleCount_);
+    readInto(store);
+    return store.size() >= sampleCount_ && (size_ - dataStart_) / 2 >= sampleCount_;
+}
+
+void WaveFile::readInto(SampleStore& store) {
+    // Blocks of the size the file is read in; each converted where it landed.
+    constexpr size_t kBlockValues = 2048;
+    while (!store.full()) {
+        size_t granted = 0;
+        int16_t* out = store.space(kBlockValues, granted);
+        auto* bytes = reinterpret_cast<unsigned char*>(out);
+        const int64_t got = read(bytes, int64_t(granted) * 2);
+        if (got <= 0) return;
+        // A last odd byte is the low byte of a value whose high byte is silent.
+        if (got & 1) bytes[got] = 0;
+        const size_t values = size_t(got + 1) / 2;
+        for (size_t i = 0; i < values; ++i) out[i] = static_cast<int16_t>(le16(bytes + 2 * i));
+        store.commit(values);
+        if (got < int64_t(granted) * 2) return;
+    }
 }
 
 void WaveFile::close() {
     if (fd_ != -1) ::close(fd_);
     fd_ = -1;
+    mem_ = nullptr;
 }
 
 bool loadWaveFile(SignalObj& signal, const char* path, double maxMs) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "audio/SoundFile.h"
@@ -13,16 +14,29 @@ public:
     ~WaveFile() override;
 
     bool open(const char* path) override;
+    // The same from bytes in memory, which must outlive the reader.
+    bool openMemory(const uint8_t* data, size_t size);
     bool readAll(int16_t* dest) override;
+    void readInto(SampleStore& store) override;
+    // The announced values the file holds: a last odd byte counts as a value
+    // whose high byte is silent.
+    int64_t deliverableCount() const override;
     void close() override;
-    bool canReadPrefix() const override { return true; }
-    bool readPrefix(int16_t* dest, int32_t count) override;
 
     // Reads exactly n bytes in blocks of at most 4096; false when the file ends first.
     static bool readFully(int fd, void* dest, int64_t n);
 
 private:
+    bool readHeader();
+    // Reads up to n bytes at the current position; the count read.
+    int64_t read(void* dest, int64_t n);
+    bool seek(int64_t pos);
+
     int fd_ = -1;
+    const uint8_t* mem_ = nullptr;
+    int64_t size_ = 0;  // of the file or the bytes
+    int64_t pos_ = 0;   // in the bytes
+    int64_t dataStart_ = 0;
 };
 
 // Load function of the WAVE format.

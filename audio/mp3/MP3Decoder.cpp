@@ -7,6 +7,7 @@
 #include "audio/mp3/Layer3Decoder.h"
 #include "audio/mp3/Obuffer.h"
 #include "audio/mp3/SynthesisFilter.h"
+#include "dsp/Rounding.h"
 
 namespace mp3 {
 
@@ -56,8 +57,18 @@ bool MP3Decoder::decode(const MPEG_Args& args) {
                               : std::min(Wavefile_Obuffer::kFramesPerChunk, samplesBound(header, stream.bytesLeft()));
     output_.reset(new Wavefile_Obuffer(header.channels(), chunk));
 
+    // Past what a limited load keeps, frames are only counted: each would
+    // add its layer's samples, and the count still gives the whole duration.
+    const int64_t keep = args.maxMs > 0 ? int64_t(truncToInt32(header.sampleRateHz() * args.maxMs / 1000.0)) * header.channels()
+                                        : kMaxValues;
+    int64_t counted = 0;
     int previousLayer = 0;  // none yet: the first frame sets up its layer's decoder
     do {
+        if (output_->count() >= keep) {
+            counted += int64_t(header.samplesPerFrame()) * header.channels();
+            if (output_->count() + counted >= kMaxValues) break;
+            continue;
+        }
         if (header.checksums()) stream.getBits(16);  // the CRC word, not verified
         if (header.layer() != previousLayer) {
             if (header.layer() == 3) layer3_.reset(new Layer3Decoder(filter0_.get(), filter1_.get(), *output_));
@@ -75,12 +86,14 @@ bool MP3Decoder::decode(const MPEG_Args& args) {
 
     sampleRate_ = header.sampleRateHz();
     channels_ = header.channels();
-    sampleCount_ = output_->count();
+    sampleCount_ = output_->count() + counted;
     return sampleCount_ > 0;
 }
 
-void MP3Decoder::copyOut(int16_t* dest) {
-    if (output_) output_->copyOut(dest);
+int64_t MP3Decoder::storedCount() const { return output_ ? output_->count() : 0; }
+
+void MP3Decoder::copyOut(int16_t* dest, int64_t count) {
+    if (output_) output_->copyOut(dest, count);
 }
 
 void MP3Decoder::release() {

@@ -22,6 +22,9 @@ struct MPEG_Args {
     // Collector chunk length in frames; 0: what the stream can fill, at most
     // 30 s at 44.1 kHz.
     int64_t framesPerChunk = 0;
+    // When above 0, frames after this much of the stream are counted, not
+    // decoded: a load that keeps only the start holds no more than that.
+    double maxMs = -1;
 };
 
 // Runs the frame loop over a whole stream and keeps the decoded PCM.
@@ -35,8 +38,10 @@ public:
     // Decodes the stream; true when at least one sample came out. Throws the
     // reader's text exceptions and QuorbixError (see BitStream::readFrame).
     bool decode(const MPEG_Args& args);
-    // Copies the collected samples (sampleCount() values) to dest.
-    void copyOut(int16_t* dest);
+    // Samples decoded and kept: sampleCount() unless a limit left frames counted only.
+    int64_t storedCount() const;
+    // Copies the first `count` kept samples (at most storedCount()) to dest.
+    void copyOut(int16_t* dest, int64_t count);
     // Frees the filters, the collector and the Layer III decoder.
     void release();
 

@@ -1,5 +1,8 @@
 #include "audio/mp3/MP3File.h"
 
+#include <algorithm>
+
+#include "audio/SampleStore.h"
 #include "audio/SoundLoader.h"
 #include "audio/mp3/MP3Decoder.h"
 
@@ -12,7 +15,7 @@ bool MP3File::open(const char* path) {
     return true;
 }
 
-bool MP3File::run(const uint8_t* data, size_t size, int64_t framesPerChunk) {
+bool MP3File::run(const uint8_t* data, size_t size, int64_t framesPerChunk, double maxMs) {
     if (!decoder_) decoder_.reset(new mp3::MP3Decoder);
     mp3::MPEG_Args args;
     args.path = path_;
@@ -20,6 +23,7 @@ bool MP3File::run(const uint8_t* data, size_t size, int64_t framesPerChunk) {
     args.data = data;
     args.size = size;
     args.framesPerChunk = framesPerChunk;
+    args.maxMs = maxMs;
     const bool ok = decoder_->decode(args);
     sampleRate_ = decoder_->sampleRate();
     channels_ = decoder_->channels();
@@ -27,17 +31,27 @@ bool MP3File::run(const uint8_t* data, size_t size, int64_t framesPerChunk) {
     return ok && sampleCount_ > 0;
 }
 
-bool MP3File::prepare() { return run(nullptr, 0, 0); }
+bool MP3File::prepare(double maxMs) { return run(nullptr, 0, 0, maxMs); }
 
 bool MP3File::prepareMemory(const uint8_t* data, size_t size, int64_t framesPerChunk) {
     // A null pointer would select the path; an empty range has no header anyway.
     static const uint8_t kNothing = 0;
-    return run(data ? data : &kNothing, data ? size : 0, framesPerChunk);
+    return run(data ? data : &kNothing, data ? size : 0, framesPerChunk, -1);
 }
 
 bool MP3File::readAll(int16_t* dest) {
-    if (decoder_) decoder_->copyOut(dest);
+    if (decoder_) decoder_->copyOut(dest, sampleCount_);
     return true;
+}
+
+int64_t MP3File::deliverableCount() const { return decoder_ ? std::min<int64_t>(sampleCount_, decoder_->storedCount()) : 0; }
+
+void MP3File::readInto(SampleStore& store) {
+    if (!decoder_) return;
+    size_t granted = 0;
+    int16_t* dest = store.space(size_t(deliverableCount()), granted);
+    decoder_->copyOut(dest, int64_t(granted));
+    store.commit(granted);
 }
 
 void MP3File::close() {
@@ -47,5 +61,5 @@ void MP3File::close() {
 bool loadMP3File(SignalObj& signal, const char* path, double maxMs) {
     MP3File reader;
     return loadSoundFile(reader, signal, path, maxMs,
-                         [](SoundFile& r) { return static_cast<MP3File&>(r).prepare(); });
+                         [](SoundFile& r, double limit) { return static_cast<MP3File&>(r).prepare(limit); });
 }

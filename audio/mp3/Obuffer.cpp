@@ -55,14 +55,17 @@ int64_t Wavefile_Obuffer::count() const {
     return int64_t(full_.size()) * chunkSize_ + std::min(pos_[0], chunkSize_);
 }
 
-void Wavefile_Obuffer::copyOut(int16_t* dest) {
-    for (const Chunk& c : full_) {
-        std::memcpy(dest, c.get(), size_t(chunkSize_) * sizeof(int16_t));
-        dest += chunkSize_;
+void Wavefile_Obuffer::copyOut(int16_t* dest, int64_t n) {
+    n = std::min(n, count());
+    for (Chunk& c : full_) {
+        const int64_t take = std::min(n, chunkSize_);
+        if (take > 0) std::memcpy(dest, c.get(), size_t(take) * sizeof(int16_t));
+        dest += take;
+        n -= take;
+        c.reset();
     }
     full_.clear();
-    const int64_t n = std::min(pos_[0], chunkSize_);
-    std::memcpy(dest, current_.get(), size_t(n) * sizeof(int16_t));
+    if (n > 0) std::memcpy(dest, current_.get(), size_t(n) * sizeof(int16_t));
 }
 
 }  // namespace mp3

@@ -34,7 +34,10 @@ public:
 
     void append(int channel, int16_t sample) override { put(channel, sample); }
     void appendSamples(int channel, const int16_t* samples, int n) override;
-    void copyOut(int16_t* dest) override;
+    void copyOut(int16_t* dest) override { copyOut(dest, count()); }
+    // The first `n` values only (at most count()); each full chunk is
+    // released once copied, so the song is not held twice.
+    void copyOut(int16_t* dest, int64_t n);
     int64_t count() const override;
 
 private:

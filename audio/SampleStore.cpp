@@ -1,0 +1,34 @@
+#include "audio/SampleStore.h"
+
+#include <algorithm>
+#include <cstring>
+
+SampleStore::SampleStore(int16_t* dest, int64_t capacity) : dest_(dest), capacity_(std::max<int64_t>(capacity, 0)) {}
+
+SampleStore::SampleStore(int64_t capacity) : capacity_(std::max<int64_t>(capacity, 0)) {}
+
+int16_t* SampleStore::space(size_t n, size_t& granted) {
+    granted = size_t(std::min<int64_t>(int64_t(n), capacity_ - size_));
+    if (dest_) return dest_ + size_;
+    if (!chunks_.empty()) chunks_.back().fill = chunkFill_;
+    if (chunks_.empty() || chunkRoom_ - chunkFill_ < granted) {
+        // A block never straddles two chunks; the tail of the old one stays unused.
+        // Chunks grow with what has arrived: a short file costs a short chunk.
+        chunkRoom_ = std::max(std::min(kChunkValues, std::max(kFirstChunkValues, size_t(size_))), granted);
+        chunks_.push_back({std::unique_ptr<int16_t[]>(new int16_t[chunkRoom_]), 0});
+        chunkFill_ = 0;
+    }
+    return chunks_.back().values.get() + chunkFill_;
+}
+
+void SampleStore::moveTo(int16_t* dest) {
+    if (dest_) return;
+    if (!chunks_.empty()) chunks_.back().fill = chunkFill_;
+    for (Chunk& c : chunks_) {
+        std::memcpy(dest, c.values.get(), c.fill * sizeof(int16_t));
+        dest += c.fill;
+        c.values.reset();
+    }
+    chunks_.clear();
+    chunkRoom_ = chunkFill_ = 0;
+}

@@ -1,0 +1,276 @@
+// The worker's limits on hostile files, through the three commands: memory
+// follows what a file holds and what the load limit keeps, never what its
+// header claims (run under a 1 GiB address-space limit), and no file of up to
+// 10 MB keeps a command busy for more than 10 s. Both run the worker of this
+// build; AddressSanitizer reserves terabytes of address space up front, so
+// the memory test needs the Release build and skips in the sanitizer build.
+#include <gtest/gtest.h>
+
+#include <FLAC/stream_encoder.h>
+#include <ogg/ogg.h>
+
+#include <chrono>
+#include <optional>
+#include <random>
+
+#include "Encoders.h"
+#include "Signals.h"
+#include "TestFiles.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int32_t kRate = 44100;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+void putLE(Bytes& b, size_t at, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.at(at + i) = uint8_t(value >> (8 * i));
+}
+
+// Offsets of the Ogg pages of a file, in order.
+std::vector<size_t> oggPages(const Bytes& f) {
+    std::vector<size_t> pages;
+    for (size_t at = 0; at + 27 <= f.size() && std::equal(f.begin() + long(at), f.begin() + long(at) + 4, "OggS");) {
+        pages.push_back(at);
+        size_t end = at + 27 + f[at + 26];
+        for (int i = 0; i < f[at + 26]; ++i) end += f[at + 27 + i];
+        at = end;
+    }
+    return pages;
+}
+
+// Renumbers and reseals the Ogg page at `at` (checksum over the page).
+void sealOggPage(Bytes& f, size_t at, uint32_t sequence) {
+    putLE(f, at + 18, sequence, 4);
+    ogg_page page;
+    page.header = f.data() + at;
+    page.header_len = 27 + f[at + 26];
+    page.body = page.header + page.header_len;
+    page.body_len = 0;
+    for (int i = 0; i < f[at + 26]; ++i) page.body_len += f[at + 27 + i];
+    ogg_page_checksum_set(&page);
+}
+
+struct Outcome {
+    int status;
+    Bytes record;
+    double seconds;
+};
+
+// One command of the worker, optionally under an address-space limit in KiB.
+Outcome run(const test::TempDir& dir, const std::string& command, const std::string& audio, long limitKiB = 0) {
+    const std::string out = dir.path(command + ".out");
+    std::remove(out.c_str());
+    const auto start = std::chrono::steady_clock::now();
+    const std::string prefix = limitKiB > 0 ? "ulimit -v " + std::to_string(limitKiB) + " && " : "";
+    const int status = test::runProgram("sh", {"-c", prefix + "exec \"$0\" \"$@\"", test::builtProgram("vexcore"), command, audio, out},
+                                        nullptr, nullptr, 60.0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {status, test::fileExists(out) ? test::readBytes(out) : Bytes{}, seconds};
+}
+
+// 8 s of stereo music: enough for a print and an analysis.
+std::vector<int16_t> music8s() { return test::interleave(test::music(kRate, 8.0, 1), test::music(kRate, 8.0, 2)); }
+
+}  // namespace
+
+TEST(Bounds, MemoryFollowsTheFileNotTheHeader) {
+    if (kSanitized) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit; the Release build runs this test";
+    constexpr long kLimitKiB = 1 << 20;  // 1 GiB: less than any of the headers below claims
+    test::TempDir dir;
+    const auto music = music8s();
+    struct Case {
+        std::string name;
+        std::optional<int64_t> decodedMs;  // unset: about the 8 s the file holds
+        int64_t preparedMs;  // about
+        int analyze, fp;
+    };
+    std::vector<Case> cases;
+
+    // WAVE: a data chunk of 2 GB.
+    test::writeWav(dir.path("w.wav"), music, kRate, 2);
+    Bytes b = test::readBytes(dir.path("w.wav"));
+    putLE(b, 40, 0x7FFFFFFE, 4);
+    test::writeBytes(dir.path("w.wav"), b);
+    // Validate prepares the first `length` values whatever the width: with the
+    // announced length, both channels' 8 s.
+    cases.push_back({"w.wav", int64_t(0x7FFFFFFE / 4 * 1000.0 / kRate), 16000, 0, 0});
+
+    // FLAC: 2^30 - 1 frames (2^31 - 2 values, the largest count that does not
+    // wrap), and 2^36 - 1, whose count wraps to nothing at all.
+    test::writeFlac(dir.path("f.flac"), music, 2, kRate);
+    test::writeBytes(dir.path("max.flac"), test::readBytes(dir.path("f.flac")));
+    test::setFlacTotalSamples(dir.path("f.flac"), 0x3FFFFFFF);
+    cases.push_back({"f.flac", int64_t(0x3FFFFFFF * 1000.0 / kRate), 16000, 0, 0});
+    test::setFlacTotalSamples(dir.path("max.flac"), (uint64_t(1) << 36) - 1);
+    cases.push_back({"max.flac", 0, 0, 1, 233});
+
+    // Ogg Vorbis: the last granule position claims three days; its values
+    // keep their low 32 bits, about 4 hours.
+    test::writeOggVorbis(dir.path("o.ogg"), music, 2, kRate);
+    b = test::readBytes(dir.path("o.ogg"));
+    const size_t last = oggPages(b).back();
+    const uint64_t days = uint64_t(3) * 86400 * kRate;
+    putLE(b, last + 6, days, 8);
+    sealOggPage(b, last, uint32_t(b[last + 18] | b[last + 19] << 8 | b[last + 20] << 16 | uint32_t(b[last + 21]) << 24));
+    test::writeBytes(dir.path("o.ogg"), b);
+    cases.push_back({"o.ogg", int64_t(int32_t(uint32_t(days * 2)) / 2 * 1000.0 / kRate), 16000, 0, 0});
+
+    // MPEG audio: the encoder's first frame (its Xing/Info frame) counts
+    // 2^32 - 1 frames; the reader sizes by what it decodes.
+    if (test::haveTool("lame")) {
+        test::writeWav(dir.path("m.wav"), music, kRate, 2);
+        ASSERT_EQ(test::runProgram("lame", {"--quiet", dir.path("m.wav"), dir.path("m.mp3")}), 0);
+        b = test::readBytes(dir.path("m.mp3"));
+        for (size_t i = 0; i + 12 <= b.size() && i < 4096; ++i)
+            if ((std::equal(b.begin() + long(i), b.begin() + long(i) + 4, "Xing") ||
+                 std::equal(b.begin() + long(i), b.begin() + long(i) + 4, "Info")) && (b[i + 7] & 1)) {
+                for (int k = 8; k < 12; ++k) b[i + k] = 0xFF;
+                break;
+            }
+        test::writeBytes(dir.path("m.mp3"), b);
+        cases.push_back({"m.mp3", std::nullopt, 8000, 0, 0});
+    }
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string audio = dir.path(c.name);
+        const Outcome v = run(dir, "validate", audio, kLimitKiB);
+        ASSERT_EQ(v.status, 0);
+        ASSERT_EQ(v.record.size(), 17u);
+        const int64_t decoded = test::be64(v.record, 1), prepared = test::be64(v.record, 9);
+        if (c.decodedMs) EXPECT_EQ(decoded, *c.decodedMs);
+        else EXPECT_NEAR(decoded, 8000, 150);
+        EXPECT_NEAR(prepared, c.preparedMs, 150);
+        const Outcome a = run(dir, "analyze", audio, kLimitKiB);
+        EXPECT_EQ(a.status, c.analyze);
+        EXPECT_EQ(a.record.size(), c.analyze == 0 ? 71u : 0u);
+        const Outcome p = run(dir, "fp", audio, kLimitKiB);
+        EXPECT_EQ(p.status, c.fp);
+        EXPECT_EQ(p.record.size(), c.fp == 0 ? 565u : 0u);
+    }
+}
+
+// Files of up to 10 MB in the shapes that cost most per byte: a long run of
+// junk before the first MPEG frame, Ogg pages that carry nothing, a FLAC
+// stream of the smallest frames, a WAVE file of tiny chunks.
+TEST(Bounds, NoFileOfTenMegabytesTakesTenSeconds) {
+    test::TempDir dir;
+    const size_t kBytes = 10u << 20;
+    std::mt19937 gen(13);
+    const auto shortMusic = test::interleave(test::music(kRate, 2.0, 5), test::music(kRate, 2.0, 6));
+    struct Case {
+        std::string name;
+        std::optional<int64_t> decodedMs;  // about this much when set
+    };
+    std::vector<Case> cases;
+
+    // MPEG audio: 2 s of frames after almost 10 MB of junk without a 0xFF byte.
+    if (test::haveTool("lame")) {
+        test::writeWav(dir.path("short.wav"), shortMusic, kRate, 2);
+        ASSERT_EQ(test::runProgram("lame", {"--quiet", "-b", "128", dir.path("short.wav"), dir.path("short.mp3")}), 0);
+        const Bytes frames = test::readBytes(dir.path("short.mp3"));
+        Bytes f(kBytes - frames.size());
+        for (uint8_t& x : f) x = uint8_t(gen() % 255);
+        f.insert(f.end(), frames.begin(), frames.end());
+        test::writeBytes(dir.path("junk.mp3"), f);
+        cases.push_back({"junk.mp3", 2000});
+    }
+
+    // Ogg Vorbis: 2 s of audio pages with empty pages between them, each
+    // page renumbered and sealed so that the library takes it.
+    {
+        test::writeOggVorbis(dir.path("short.ogg"), shortMusic, 2, kRate, 0.1f);
+        const Bytes f = test::readBytes(dir.path("short.ogg"));
+        const std::vector<size_t> pages = oggPages(f);
+        ASSERT_GE(pages.size(), 4u);
+        const size_t empties = (kBytes - f.size()) / 27 / (pages.size() - 3);
+        Bytes out;
+        uint32_t sequence = 0;
+        for (size_t p = 0; p < pages.size(); ++p) {
+            const size_t end = p + 1 < pages.size() ? pages[p + 1] : f.size();
+            if (p >= 3) {
+                for (size_t k = 0; k < empties; ++k) {
+                    const size_t at = out.size();
+                    out.insert(out.end(), f.begin() + long(pages[p]), f.begin() + long(pages[p]) + 27);
+                    out[at + 5] = f[pages[p] + 5] & 1;        // continues a packet as the next page does
+                    putLE(out, at + 6, ~uint64_t(0), 8);      // no granule position
+                    out[at + 26] = 0;                         // no segments
+                    sealOggPage(out, at, sequence++);
+                }
+            }
+            const size_t at = out.size();
+            out.insert(out.end(), f.begin() + long(pages[p]), f.begin() + long(end));
+            sealOggPage(out, at, sequence++);
+        }
+        ASSERT_LE(out.size(), kBytes);
+        test::writeBytes(dir.path("pages.ogg"), out);
+        cases.push_back({"pages.ogg", 2000});
+    }
+
+    // FLAC: frames of 16 samples of silence, about 15 bytes each.
+    {
+        const std::string path = dir.path("minimal.flac");
+        FLAC__StreamEncoder* e = FLAC__stream_encoder_new();
+        FLAC__stream_encoder_set_channels(e, 1);
+        FLAC__stream_encoder_set_bits_per_sample(e, 16);
+        FLAC__stream_encoder_set_sample_rate(e, kRate);
+        FLAC__stream_encoder_set_compression_level(e, 0);
+        FLAC__stream_encoder_set_blocksize(e, 16);
+        ASSERT_EQ(FLAC__stream_encoder_init_file(e, path.c_str(), nullptr, nullptr), FLAC__STREAM_ENCODER_INIT_STATUS_OK);
+        const std::vector<FLAC__int32> zeros(16 * 4096, 0);
+        const size_t samples = kBytes / 8 * 7;  // a little over a byte per sample
+        for (size_t done = 0; done < samples; done += zeros.size())
+            ASSERT_TRUE(FLAC__stream_encoder_process_interleaved(e, zeros.data(), unsigned(zeros.size())));
+        ASSERT_TRUE(FLAC__stream_encoder_finish(e));
+        FLAC__stream_encoder_delete(e);
+        ASSERT_LE(test::readBytes(path).size(), kBytes);
+        cases.push_back({"minimal.flac", std::nullopt});
+    }
+
+    // WAVE: millions of empty chunks between "fmt " and "data".
+    {
+        test::writeWav(dir.path("w.wav"), shortMusic, kRate, 2);
+        const Bytes w = test::readBytes(dir.path("w.wav"));
+        Bytes f(w.begin(), w.begin() + 36);
+        const Bytes chunk = {'j', 'u', 'n', 'k', 0, 0, 0, 0};
+        while (f.size() + chunk.size() < kBytes - (w.size() - 36)) f.insert(f.end(), chunk.begin(), chunk.end());
+        f.insert(f.end(), w.begin() + 36, w.end());
+        test::writeBytes(dir.path("chunks.wav"), f);
+        cases.push_back({"chunks.wav", 0});
+    }
+
+    // The sanitizer build runs the same work a few times slower.
+    const double limit = kSanitized ? 40.0 : 10.0;
+    for (const Case& c : cases) {
+        for (const char* command : {"validate", "analyze", "fp"}) {
+            SCOPED_TRACE(c.name + " " + command);
+            const Outcome r = run(dir, command, dir.path(c.name));
+            EXPECT_LT(r.seconds, limit);
+            // The documented statuses of each command (never a signal).
+            const std::string cmd = command;
+            if (cmd == "validate") {
+                ASSERT_EQ(r.status, 0);
+                ASSERT_EQ(r.record.size(), 17u);
+                if (c.decodedMs) {
+                    EXPECT_NEAR(test::be64(r.record, 1), *c.decodedMs, 150);
+                }
+            } else if (cmd == "analyze") {
+                EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status;
+            } else {
+                EXPECT_TRUE(r.status == 0 || r.status == 10 || r.status == 233) << r.status;
+            }
+        }
+    }
+}
