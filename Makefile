@@ -12,7 +12,7 @@ PACKAGES = build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchma
            libfftw3-dev libjama-dev libtnt-dev libflac-dev libvorbis-dev libogg-dev \
            clang libclang-rt-14-dev \
            lame mpg123 ffmpeg sox flac vorbis-tools libchromaprint-tools aubio-tools \
-           bc hyperfine
+           bc hyperfine parallel
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -79,3 +79,10 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZ)
+
+# Installs vexcore and vextool side by side in $(PREFIX)/bin, where a parent
+# application and `vextool run` find the worker.
+PREFIX ?= /usr/local
+.PHONY: install
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -3,6 +3,9 @@
 //   vextool prep AUDIO OUT.wav [options]   load and prepare as the commands do
 //   vextool decode AUDIO OUT.wav [--max-ms N]  the signal exactly as decoded
 //   vextool features AUDIO                 the analysis before the slot normalisation
+//   vextool run [options] PATH...          the worker over a library, JSON lines
+//   vextool compare A B                    similarity of two print records
+//   vextool dupes FILE.jsonl               groups of songs with similar prints
 #include <sys/stat.h>
 
 #include <chrono>
@@ -22,16 +25,57 @@
 #include "dsp/QuorbixError.h"
 #include "io/DataInput.h"
 #include "io/PrintRecord.h"
+#include "tools/PrintCompare.h"
+#include "tools/RunCommand.h"
 
 namespace {
 
+const char* const kUsage =
+    "usage: vextool dump FILE\n"
+    "       vextool prep AUDIO OUT.wav [--rate 22050|44100] [--threshold T] [--max-ms N]\n"
+    "       vextool decode AUDIO OUT.wav [--max-ms N]\n"
+    "       vextool features AUDIO\n"
+    "       vextool run [--jobs N] [--timeout S] [--commands analyze,fp,validate] [--resume FILE] PATH...\n"
+    "       vextool compare A B [--threshold X]\n"
+    "       vextool dupes FILE.jsonl [--threshold X]\n"
+    "       vextool [SUBCOMMAND] --help\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: vextool dump FILE\n"
-                 "       vextool prep AUDIO OUT.wav [--rate 22050|44100] [--threshold T] [--max-ms N]\n"
-                 "       vextool decode AUDIO OUT.wav [--max-ms N]\n"
-                 "       vextool features AUDIO\n");
+    std::fprintf(stderr, "%s", kUsage);
     return 2;
+}
+
+// The help of the first four subcommands; run, compare and dupes have their own.
+const char* const kToolHelp =
+    "\n"
+    "dump FILE           a result record (analysis 71, print 565, validation 17 bytes) as JSON\n"
+    "prep AUDIO OUT.wav  loads and prepares the file as the worker's commands do and writes the\n"
+    "                    prepared mono signal as 16-bit WAVE; prints the signal's fields as JSON\n"
+    "  --rate R          22050 (the analysis, default) or 44100 (the print)\n"
+    "  --threshold T     silence threshold of the preparation (default 2.2)\n"
+    "  --max-ms N        keep only the first N ms of the decoded file (default: all)\n"
+    "decode AUDIO OUT.wav  the signal as the reader delivers it (file rate and channels)\n"
+    "  --max-ms N        as for prep\n"
+    "features AUDIO      the raw feature of each slot before its normalisation, tempo and bar\n"
+    "                    phase, style matches, repeat coverage and the time of each step\n"
+    "run, compare, dupes: see `vextool run --help`, `vextool compare --help`, `vextool dupes --help`.\n"
+    "\n"
+    "Errors go to standard error with exit status 1 (2 for a bad command line).\n";
+
+int help(const std::string& command) {
+    if (command == "run") return printRunUsage(stdout), 0;
+    if (command == "compare") return printCompareUsage(stdout), 0;
+    if (command == "dupes") return printDupesUsage(stdout), 0;
+    std::printf("%s%s", kUsage, kToolHelp);
+    if (command.empty()) {
+        std::printf("\n");
+        printRunUsage(stdout);
+        std::printf("\n");
+        printCompareUsage(stdout);
+        std::printf("\n");
+        printDupesUsage(stdout);
+    }
+    return 0;
 }
 
 int fail(const std::string& message) {
@@ -205,7 +249,12 @@ int main(int argc, char** argv) {
     registerAllFormats();
     if (argc < 2) return usage();
     const std::string command = argv[1];
+    if (command == "--help" || command == "-h") return help("");
+    if (argc == 3 && (std::string(argv[2]) == "--help" || std::string(argv[2]) == "-h")) return help(command);
     try {
+        if (command == "run") return runCommand(argc - 1, argv + 1);
+        if (command == "compare") return compareCommand(argc - 1, argv + 1);
+        if (command == "dupes") return dupesCommand(argc - 1, argv + 1);
         if (command == "dump" && argc == 3) return dump(argv[2]);
         if (command == "features" && argc == 3) return features(argv[2]);
         Options o;

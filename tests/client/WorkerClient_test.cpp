@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "Signals.h"
+#include "TestFiles.h"
+#include "client/WorkerClient.h"
+
+namespace {
+
+using client::Command;
+using client::JobResult;
+using client::Outcome;
+using client::WorkerClient;
+
+std::string builtFolder() { return std::filesystem::path(test::builtProgram("vexcore")).parent_path().string(); }
+
+// A stand-in worker: a shell script named vexcore in `folder`.
+void writeWorker(const std::string& folder, const std::string& body) {
+    const std::string path = folder + "/vexcore";
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    ::chmod(path.c_str(), 0755);
+}
+
+// The process id of our child whose command line mentions `word`, looking
+// for up to `tries` x 10 ms; -1 when there is none.
+pid_t childRunning(const std::string& word, int tries = 500) {
+    for (; tries > 0; --tries) {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            std::getline(stat, line);
+            const size_t close = line.rfind(')');
+            int ppid = 0;
+            char state;
+            if (close == std::string::npos || std::sscanf(line.c_str() + close + 2, "%c %d", &state, &ppid) != 2 ||
+                ppid != ::getpid())
+                continue;
+            std::ifstream cmd(entry.path() / "cmdline");
+            const std::string args((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
+            if (args.find(word) != std::string::npos) return static_cast<pid_t>(std::stoi(name));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+}  // namespace
+
+// Each outcome of a run of the real worker, and the output file gone after
+// every one of them.
+TEST(WorkerClient, RunsTheWorkerByTheContract) {
+    test::TempDir dir;
+    const auto song = test::music(22050, 12.0, 3);
+    test::writeWav(dir.path("song.wav"), song, 22050, 1);
+    test::writeBytes(dir.path("song.xyz"), std::vector<uint8_t>(100, 1));
+    const WorkerClient worker(builtFolder(), dir.dir());
+    EXPECT_EQ(worker.outputPath(7), dir.dir() + "/" + std::to_string(::getpid()) + "-7.tmp");
+
+    // A stale file of the same name is removed first: the worker does not truncate.
+    test::writeBytes(worker.outputPath(1), std::vector<uint8_t>(200, 9));
+    const JobResult analysis = worker.run(Command::kAnalyze, dir.path("song.wav"), 1);
+    ASSERT_EQ(analysis.outcome, Outcome::kOk) << analysis.describe();
+    EXPECT_FALSE(test::fileExists(worker.outputPath(1)));
+    ASSERT_EQ(test::runVexcore({"analyze", dir.path("song.wav"), dir.path("direct")}), 0);
+    const auto record = test::readBytes(dir.path("direct"));
+    const auto& slots = std::get<client::Analysis>(analysis.record).slots;
+    for (int i = 0; i < 35; ++i) EXPECT_EQ(slots[i], int16_t(record[1 + 2 * i] << 8 | record[2 + 2 * i])) << i;
+
+    const JobResult validation = worker.run(Command::kValidate, dir.path("song.wav"), 2);
+    ASSERT_EQ(validation.outcome, Outcome::kOk) << validation.describe();
+    const auto& v = std::get<client::Validation>(validation.record);
+    EXPECT_EQ(v.decodedMs, 12000);
+    EXPECT_TRUE(v.valid());
+
+    const JobResult print = worker.run(Command::kPrint, dir.path("song.wav"), 3);
+    ASSERT_EQ(print.outcome, Outcome::kOk) << print.describe();
+    ASSERT_EQ(test::runVexcore({"fp", dir.path("song.wav"), dir.path("direct.fp")}), 0);
+    const auto printBytes = test::readBytes(dir.path("direct.fp"));
+    PrintRecord direct;
+    ASSERT_TRUE(direct.fromBytes(printBytes.data(), static_cast<int>(printBytes.size())));
+    const PrintRecord& read = std::get<client::Print>(print.record).record;
+    EXPECT_TRUE(std::equal(&read.values[0][0], &read.values[0][0] + 280, &direct.values[0][0]));
+    EXPECT_TRUE(std::equal(read.counts, read.counts + 4, direct.counts));
+
+    // Non-zero statuses: no record read, whatever the worker left.
+    const JobResult noFormat = worker.run(Command::kAnalyze, dir.path("song.xyz"), 4);
+    EXPECT_EQ(noFormat.outcome, Outcome::kExitStatus);
+    EXPECT_EQ(noFormat.exitStatus, 1);
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(noFormat.record));
+    const JobResult noPrint = worker.run(Command::kPrint, dir.path("song.xyz"), 5);
+    EXPECT_EQ(noPrint.describe(), "exit status 233");
+    const JobResult cannotOpen = WorkerClient(builtFolder(), dir.path("missing")).run(Command::kValidate, dir.path("song.wav"));
+    EXPECT_EQ(cannotOpen.describe(), "exit status 3");
+
+    const JobResult noWorker = WorkerClient(dir.path("nowhere"), dir.dir()).run(Command::kAnalyze, dir.path("song.wav"), 6);
+    EXPECT_EQ(noWorker.outcome, Outcome::kExecFailed);
+    EXPECT_EQ(noWorker.describe(), "exec failed: No such file or directory");
+
+    // Killed while it waits for its input: a FIFO nobody writes.
+    ASSERT_EQ(::mkfifo(dir.path("stuck.wav").c_str(), 0600), 0);
+    std::thread killer([&] {
+        const pid_t pid = childRunning(dir.path("stuck.wav"));
+        if (pid > 0) ::kill(pid, SIGKILL);
+    });
+    const JobResult killed = worker.run(Command::kValidate, dir.path("stuck.wav"), 8);
+    killer.join();
+    EXPECT_EQ(killed.outcome, Outcome::kSignal);
+    EXPECT_EQ(killed.signal, SIGKILL);
+
+    for (int job = 1; job <= 8; ++job) EXPECT_FALSE(test::fileExists(worker.outputPath(job))) << job;
+}
+
+// What reaches the worker, and records that end short or carry another version.
+TEST(WorkerClient, ArgumentsAndBadRecords) {
+    test::TempDir dir;
+    const WorkerClient worker(dir.dir(), dir.dir());
+    // It fails with status 7 when the output file was not removed before the run.
+    writeWorker(dir.dir(), "[ -e \"$3\" ] && exit 7\nfor a in \"$0\" \"$@\"; do echo \"$a\"; done > " +
+                               dir.path("args") + "\nprintf '\\001\\000\\000' > \"$3\"");
+    test::writeBytes(worker.outputPath(4), std::vector<uint8_t>(17, 1));
+    const JobResult shortRecord = worker.run(Command::kValidate, "a b.wav", 4);
+    const auto args = test::readBytes(dir.path("args"));
+    EXPECT_EQ(std::string(args.begin(), args.end()),
+              dir.dir() + "/vexcore\nvalidate\na b.wav\n" + worker.outputPath(4) + "\n");
+    EXPECT_EQ(shortRecord.describe(), "bad record: short validation record");
+
+    writeWorker(dir.dir(), "printf '\\002' > \"$3\"; head -c 70 /dev/zero >> \"$3\"");
+    EXPECT_EQ(worker.run(Command::kAnalyze, "a.wav").describe(), "bad record: analysis record of version 2");
+    writeWorker(dir.dir(), "printf '\\002' > \"$3\"; head -c 564 /dev/zero >> \"$3\"");
+    EXPECT_EQ(worker.run(Command::kPrint, "a.wav").describe(), "bad record: print record of a version other than 1");
+    // A complete record is not read after a non-zero status.
+    writeWorker(dir.dir(), "printf '\\001' > \"$3\"; head -c 16 /dev/zero >> \"$3\"; exit 3");
+    const JobResult failed = worker.run(Command::kValidate, "a.wav");
+    EXPECT_EQ(failed.describe(), "exit status 3");
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(failed.record));
+    writeWorker(dir.dir(), "exit 0");
+    EXPECT_EQ(worker.run(Command::kPrint, "a.wav").describe(), "bad record: no output file");
+    EXPECT_FALSE(test::fileExists(worker.outputPath(0)));
+}
+
+// A worker that never finishes is killed at the time limit, or when the
+// caller's stop flag rises.
+TEST(WorkerClient, TimeLimitAndStopFlagKillAHangingWorker) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.path("stuck.wav").c_str(), 0600), 0);
+    WorkerClient worker(builtFolder(), dir.dir());
+    worker.setTimeLimit(0.3);
+    const JobResult late = worker.run(Command::kAnalyze, dir.path("stuck.wav"), 1);
+    EXPECT_EQ(late.outcome, Outcome::kTimeout);
+    EXPECT_GE(late.elapsedMs, 300.0);
+    EXPECT_LT(late.elapsedMs, 5000.0);
+
+    std::atomic<bool> stop{false};
+    worker.setTimeLimit(0);
+    worker.setStopFlag(&stop);
+    std::thread raise([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop = true;
+    });
+    const JobResult cancelled = worker.run(Command::kValidate, dir.path("stuck.wav"), 2);
+    raise.join();
+    EXPECT_EQ(cancelled.outcome, Outcome::kCancelled);
+    EXPECT_EQ(childRunning("stuck.wav", 1), -1);  // no worker left behind
+    for (int job : {1, 2}) EXPECT_FALSE(test::fileExists(worker.outputPath(job)));
+}
