@@ -289,7 +289,8 @@ void printRunUsage(std::FILE* to) {
                  "(fp), \"decodedMs\", \"preparedMs\" and \"valid\" (validate). Output files go to $TMPDIR\n"
                  "(default /tmp) and are removed after every job.\n"
                  "\n"
-                 "  --jobs N        worker processes at once, 1 to 256 (default: the number of cores)\n"
+                 "  --jobs N        worker processes at once, 1 to 256 (default: the number of cores);\n"
+                 "                  with more than one, each worker analyses on one thread\n"
                  "  --timeout S     kill a worker after S seconds and report \"timeout\" (default 600; 0: no limit)\n"
                  "  --commands L    comma-separated commands to run on each file (default analyze,fp,validate)\n"
                  "  --resume FILE   skip every file and command that FILE, the output of an earlier run\n"
@@ -374,6 +375,9 @@ int runCommand(int argc, char** argv) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
     const int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(o.jobs), std::max<size_t>(jobs.size(), 1)));
+    // Several workers at once fill the cores themselves: each analyses on one
+    // thread (unless the caller chose otherwise).
+    if (threads > 1) ::setenv("VEXCORE_THREADS", "1", 0);
     s.running = threads;
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t) pool.emplace_back(workLoop, std::cref(worker), std::cref(jobs), std::cref(files), std::ref(s));
