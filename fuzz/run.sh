@@ -72,8 +72,8 @@ wave 1 8000 16 0 "$seeds/wave/empty"
 
 # FLAC and Ogg Vorbis: a few hundred frames of noise through the encoders;
 # small FLAC blocks so that a seed holds several frames.
-for spec in "44100 2" "22050 1" "48000 2"; do
-    set -- $spec
+for shape in "44100 2" "22050 1" "48000 2"; do
+    set -- $shape
     noise $(($1 / 40 * $2 * 2)) > "$work/pcm.raw"
     if command -v flac >/dev/null 2>&1; then
         flac -s -f --force-raw-format --endian=little --sign=signed --bps=16 --channels="$2" \
