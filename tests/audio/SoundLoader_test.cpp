@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <ogg/ogg.h>
 
 #include "Encoders.h"
 #include "Signals.h"
@@ -51,20 +50,6 @@ TEST(SoundLoader, LimitedLoadEqualsWholeLoadCropped) {
     }
 }
 
-namespace {
-
-// Recomputes the checksum of the Ogg page at `at` after an edit.
-void resealOggPage(std::vector<uint8_t>& f, size_t at) {
-    ogg_page page;
-    page.header = f.data() + at;
-    page.header_len = 27 + f.at(at + 26);
-    page.body = page.header + page.header_len;
-    page.body_len = 0;
-    for (int i = 0; i < f.at(at + 26); ++i) page.body_len += f.at(at + 27 + i);
-    ogg_page_checksum_set(&page);
-}
-
-}  // namespace
 
 // A header announcing more than the file holds: the signal keeps the
 // announced duration but its buffer stops a little after the delivered
@@ -82,15 +67,13 @@ TEST(SoundLoader, ShortFileIsPreparedAsItsAnnouncedLength) {
     // WAVE: the data size; FLAC: the total in STREAMINFO; Ogg: the last granule position.
     auto bytes = test::readBytes(dir.path("s.wav"));
     const uint32_t size = uint32_t(announced * rate) * 4;
-    for (int i = 0; i < 4; ++i) bytes[40 + i] = uint8_t(size >> (8 * i));
+    test::putLE(bytes, 40, size, 4);
     test::writeBytes(dir.path("s.wav"), bytes);
     test::setFlacTotalSamples(dir.path("s.flac"), uint64_t(announced * rate));
     bytes = test::readBytes(dir.path("s.ogg"));
-    size_t last = 0;
-    for (size_t i = 0; i + 4 <= bytes.size(); ++i)
-        if (std::equal(bytes.begin() + long(i), bytes.begin() + long(i) + 4, "OggS")) last = i;
-    for (int i = 0; i < 8; ++i) bytes[last + 6 + i] = uint8_t(uint64_t(announced * rate) >> (8 * i));
-    resealOggPage(bytes, last);
+    const size_t last = test::oggPages(bytes).back();
+    test::putLE(bytes, last + 6, uint64_t(announced * rate), 8);
+    test::resealOggPage(bytes, last);
     test::writeBytes(dir.path("s.ogg"), bytes);
 
     for (const char* name : {"s.wav", "s.flac", "s.ogg"}) {

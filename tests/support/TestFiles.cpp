@@ -1,7 +1,9 @@
 #include "TestFiles.h"
 
+#include <ogg/ogg.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +62,31 @@ int runVexcore(const std::vector<std::string>& args, std::string* out, std::stri
 
 bool haveTool(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+void putLE(std::vector<uint8_t>& b, size_t at, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) b.at(at + i) = uint8_t(value >> (8 * i));
+}
+
+std::vector<size_t> oggPages(const std::vector<uint8_t>& f) {
+    std::vector<size_t> pages;
+    for (size_t at = 0; at + 27 <= f.size() && std::equal(f.begin() + long(at), f.begin() + long(at) + 4, "OggS");) {
+        pages.push_back(at);
+        size_t end = at + 27 + f[at + 26];
+        for (int i = 0; i < f[at + 26] && at + 27 + i < f.size(); ++i) end += f[at + 27 + i];
+        at = end;
+    }
+    return pages;
+}
+
+void resealOggPage(std::vector<uint8_t>& f, size_t at) {
+    ogg_page page;
+    page.header = f.data() + at;
+    page.header_len = 27 + f.at(at + 26);
+    page.body = page.header + page.header_len;
+    page.body_len = 0;
+    for (int i = 0; i < f.at(at + 26); ++i) page.body_len += f.at(at + 27 + i);
+    ogg_page_checksum_set(&page);
 }
 
 }  // namespace test

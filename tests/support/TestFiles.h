@@ -25,6 +25,14 @@ bool fileExists(const std::string& path);
 // The big-endian 64-bit value at offset `at` of a record.
 int64_t be64(const std::vector<uint8_t>& bytes, size_t at);
 
+// Writes `value` little-endian into `bytes` bytes at offset `at`.
+void putLE(std::vector<uint8_t>& b, size_t at, uint64_t value, int bytes);
+// Offsets of the Ogg pages of a file, in order, as far as they chain.
+std::vector<size_t> oggPages(const std::vector<uint8_t>& f);
+// Recomputes the checksum of the Ogg page at `at` after an edit, so that a
+// reader takes the page at its word.
+void resealOggPage(std::vector<uint8_t>& f, size_t at);
+
 // Runs a program with arguments and returns its exit status as a shell
 // reports it (128 + the signal for a program ended by one; 137 when killed
 // after `limitSeconds`); stdout and stderr are captured when asked for.

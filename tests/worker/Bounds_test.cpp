@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <FLAC/stream_encoder.h>
-#include <ogg/ogg.h>
 
 #include <chrono>
 #include <optional>
@@ -33,34 +32,6 @@ constexpr bool kSanitized = false;
 #else
 constexpr bool kSanitized = false;
 #endif
-
-void putLE(Bytes& b, size_t at, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) b.at(at + i) = uint8_t(value >> (8 * i));
-}
-
-// Offsets of the Ogg pages of a file, in order.
-std::vector<size_t> oggPages(const Bytes& f) {
-    std::vector<size_t> pages;
-    for (size_t at = 0; at + 27 <= f.size() && std::equal(f.begin() + long(at), f.begin() + long(at) + 4, "OggS");) {
-        pages.push_back(at);
-        size_t end = at + 27 + f[at + 26];
-        for (int i = 0; i < f[at + 26]; ++i) end += f[at + 27 + i];
-        at = end;
-    }
-    return pages;
-}
-
-// Renumbers and reseals the Ogg page at `at` (checksum over the page).
-void sealOggPage(Bytes& f, size_t at, uint32_t sequence) {
-    putLE(f, at + 18, sequence, 4);
-    ogg_page page;
-    page.header = f.data() + at;
-    page.header_len = 27 + f[at + 26];
-    page.body = page.header + page.header_len;
-    page.body_len = 0;
-    for (int i = 0; i < f[at + 26]; ++i) page.body_len += f[at + 27 + i];
-    ogg_page_checksum_set(&page);
-}
 
 struct Outcome {
     int status;
@@ -101,7 +72,7 @@ TEST(Bounds, MemoryFollowsTheFileNotTheHeader) {
     // WAVE: a data chunk of 2 GB.
     test::writeWav(dir.path("w.wav"), music, kRate, 2);
     Bytes b = test::readBytes(dir.path("w.wav"));
-    putLE(b, 40, 0x7FFFFFFE, 4);
+    test::putLE(b, 40, 0x7FFFFFFE, 4);
     test::writeBytes(dir.path("w.wav"), b);
     // Validate prepares the first `length` values whatever the width: with the
     // announced length, both channels' 8 s.
@@ -120,10 +91,10 @@ TEST(Bounds, MemoryFollowsTheFileNotTheHeader) {
     // keep their low 32 bits, about 4 hours.
     test::writeOggVorbis(dir.path("o.ogg"), music, 2, kRate);
     b = test::readBytes(dir.path("o.ogg"));
-    const size_t last = oggPages(b).back();
+    const size_t last = test::oggPages(b).back();
     const uint64_t days = uint64_t(3) * 86400 * kRate;
-    putLE(b, last + 6, days, 8);
-    sealOggPage(b, last, uint32_t(b[last + 18] | b[last + 19] << 8 | b[last + 20] << 16 | uint32_t(b[last + 21]) << 24));
+    test::putLE(b, last + 6, days, 8);
+    test::resealOggPage(b, last);
     test::writeBytes(dir.path("o.ogg"), b);
     cases.push_back({"o.ogg", int64_t(int32_t(uint32_t(days * 2)) / 2 * 1000.0 / kRate), 16000, 0, 0});
 
@@ -193,7 +164,7 @@ TEST(Bounds, NoFileOfTenMegabytesTakesTenSeconds) {
     {
         test::writeOggVorbis(dir.path("short.ogg"), shortMusic, 2, kRate, 0.1f);
         const Bytes f = test::readBytes(dir.path("short.ogg"));
-        const std::vector<size_t> pages = oggPages(f);
+        const std::vector<size_t> pages = test::oggPages(f);
         ASSERT_GE(pages.size(), 4u);
         const size_t empties = (kBytes - f.size()) / 27 / (pages.size() - 3);
         Bytes out;
@@ -205,14 +176,16 @@ TEST(Bounds, NoFileOfTenMegabytesTakesTenSeconds) {
                     const size_t at = out.size();
                     out.insert(out.end(), f.begin() + long(pages[p]), f.begin() + long(pages[p]) + 27);
                     out[at + 5] = f[pages[p] + 5] & 1;        // continues a packet as the next page does
-                    putLE(out, at + 6, ~uint64_t(0), 8);      // no granule position
+                    test::putLE(out, at + 6, ~uint64_t(0), 8);      // no granule position
                     out[at + 26] = 0;                         // no segments
-                    sealOggPage(out, at, sequence++);
+                    test::putLE(out, at + 18, sequence++, 4);
+                    test::resealOggPage(out, at);
                 }
             }
             const size_t at = out.size();
             out.insert(out.end(), f.begin() + long(pages[p]), f.begin() + long(end));
-            sealOggPage(out, at, sequence++);
+            test::putLE(out, at + 18, sequence++, 4);
+            test::resealOggPage(out, at);
         }
         ASSERT_LE(out.size(), kBytes);
         test::writeBytes(dir.path("pages.ogg"), out);
