@@ -200,15 +200,20 @@ void BarFiller::Fill(BarPatterns& list, int32_t mode, double tempo, int32_t phas
         uint64_t bar = 0;
         for (int32_t k = 0; k < kStepsPerBar; ++k) {
             const double next = tau + step;
-            if (accents) {
-                if (iLow < low.size() && tau <= low[iLow] && low[iLow] < next) {
-                    sumLow += spanLevel(low_, tau - step, 2.0 * step, 0.0, 1.0);
-                    ++nLow;
-                    bar |= BarPatterns::Onset(k, 0);
-                    ++iLow;
+            // An event in this step marks it, with the level around it;
+            // events already behind the grid are dropped, however many.
+            auto placeEvent = [&](const std::vector<double>& events, size_t& i, const RMSObj& frames,
+                                  int32_t voice, int32_t& count, double& sum) {
+                if (i < events.size() && tau <= events[i] && events[i] < next) {
+                    sum += spanLevel(frames, tau - step, 2.0 * step, 0.0, 1.0);
+                    ++count;
+                    bar |= BarPatterns::Onset(k, voice);
+                    ++i;
                 }
-                // Events already behind the grid are dropped, however many.
-                while (iLow < low.size() && low[iLow] < tau) ++iLow;
+                while (i < events.size() && events[i] < tau) ++i;
+            };
+            if (accents) {
+                placeEvent(low, iLow, low_, 0, nLow, sumLow);
             } else if (levelTest) {
                 int32_t shape;
                 double time;
@@ -220,13 +225,7 @@ void BarFiller::Fill(BarPatterns& list, int32_t mode, double tempo, int32_t phas
                 }
             }
             if (onsets) {
-                if (iMid < mid.size() && tau <= mid[iMid] && mid[iMid] < next) {
-                    sumMid += spanLevel(mid_, tau - step, 2.0 * step, 0.0, 1.0);
-                    ++nMid;
-                    bar |= BarPatterns::Onset(k, 1);
-                    ++iMid;
-                }
-                while (iMid < mid.size() && mid[iMid] < tau) ++iMid;
+                placeEvent(mid, iMid, mid_, 1, nMid, sumMid);
             } else if (levelEvts) {
                 // Level events are placed one mid-band frame hop late.
                 if (iMid < mid.size() && tau <= mid[iMid] + midHop && mid[iMid] + midHop < next) {
