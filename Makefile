@@ -11,7 +11,7 @@ FUZZ_SECONDS ?= 20
 PACKAGES = build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
            libfftw3-dev libjama-dev libtnt-dev libflac-dev libvorbis-dev libogg-dev \
            clang libclang-rt-14-dev \
-           lame mpg123 ffmpeg sox flac vorbis-tools libchromaprint-tools aubio-tools \
+           lame mpg123 ffmpeg sox libsox-fmt-mp3 flac vorbis-tools libchromaprint-tools aubio-tools \
            bc hyperfine parallel
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
