@@ -190,3 +190,31 @@ TEST(MP3Reader, LoadFunctionSlidesThroughLongJunkInAFile) {
     EXPECT_EQ(signal.width, 2);
     EXPECT_EQ(signal.length, 4 * 1152);
 }
+
+// A limited load only walks the headers past what it keeps, yet ends exactly
+// as a whole decode does: the same duration when a truncated frame ends the
+// stream, the same error when a later header has the reserved layer.
+TEST(MP3Reader, FramesPastTheLoadLimitEndAsAWholeDecodeDoes) {
+    test::TempDir dir;
+    const double limitMs = 60.0;  // about two of the forty 26 ms frames
+    const std::string truncated = dir.path("truncated.mp3"), reserved = dir.path("reserved.mp3");
+    test::writeBytes(truncated, frames(kMono44, 40) + prefix(frame(kMono44), 200));
+    test::writeBytes(reserved, frames(kMono44, 40) + frame(0xFFF990C0) + frames(kMono44, 2));
+
+    SignalObj whole, limited;
+    ASSERT_TRUE(loadMP3File(whole, truncated.c_str(), -1));
+    ASSERT_TRUE(loadMP3File(limited, truncated.c_str(), limitMs));
+    EXPECT_EQ(whole.length, 40 * 1152);
+    EXPECT_EQ(limited.length, int32_t(44100 * limitMs / 1000.0));
+    EXPECT_EQ(limited.durationMs, whole.durationMs);
+
+    for (double limit : {-1.0, limitMs}) {
+        SignalObj s;
+        try {
+            loadMP3File(s, reserved.c_str(), limit);
+            ADD_FAILURE() << "no error with limit " << limit;
+        } catch (const char* text) {
+            EXPECT_STREQ(text, "unknown layer identifier found!\n") << "limit " << limit;
+        }
+    }
+}
