@@ -11,18 +11,6 @@
 #include "dsp/StopFlags.h"
 #include "worker/Logger.h"
 
-namespace {
-
-// A batch runner that keeps every core busy with workers of its own sets
-// VEXCORE_THREADS=1: a second analysis thread would only compete with them.
-SongObj::Schedule analysisSchedule() {
-    const char* threads = std::getenv("VEXCORE_THREADS");
-    return threads != nullptr && std::strcmp(threads, "1") == 0 ? SongObj::Schedule::kInOrder
-                                                                 : SongObj::Schedule::kTwoHalves;
-}
-
-}  // namespace
-
 bool generateAnalysis(const char* path, int16_t* parameters) {
     if (path == nullptr || parameters == nullptr) return false;
     if (findFormat(path, std::strlen(path)) == nullptr) return false;
@@ -33,7 +21,7 @@ bool generateAnalysis(const char* path, int16_t* parameters) {
         song = std::make_unique<SongObj>();
         if (loadSong(*song, path, kAnalysisLoadLimitMs) != LoadOutcome::kLoaded) return false;
         song->Prepare(song->analysisRate, kAnalysisSilenceThreshold);
-        song->Analyze(analysisSchedule());
+        song->Analyze();
         if (gStopAnalysis) return false;
         FillSlots(song->Features(), parameters);
     } catch (const QuorbixError&) {

@@ -1,10 +1,7 @@
 #include "analysis/SongObj.h"
 
 #include <chrono>
-#include <exception>
 #include <iterator>
-#include <system_error>
-#include <thread>
 
 #include "analysis/AnalysisResults.h"
 #include "analysis/BarPatterns.h"
@@ -14,6 +11,7 @@
 #include "analysis/TempoAnalyser.h"
 #include "dsp/FFTObj.h"
 #include "dsp/QuorbixError.h"
+#include "dsp/SideBySide.h"
 #include "dsp/StopFlags.h"
 
 namespace {
@@ -90,34 +88,8 @@ SongObj::~SongObj() = default;
 
 void SongObj::Analyze(Schedule schedule) {
     const size_t steps = std::size(kPipeline);
-    if (schedule == Schedule::kInOrder || std::thread::hardware_concurrency() < 2) {
-        runSteps(*this, 0, steps);
-        return;
-    }
-    std::exception_ptr rhythmError;
-    std::thread rhythm;
-    try {
-        rhythm = std::thread([&] {
-            try {
-                runSteps(*this, 0, kRhythmSteps);
-            } catch (...) {
-                rhythmError = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        runSteps(*this, 0, steps);
-        return;
-    }
-    std::exception_ptr otherError;
-    try {
-        runSteps(*this, kRhythmSteps, steps);
-    } catch (...) {
-        otherError = std::current_exception();
-    }
-    rhythm.join();
-    // The error an in-order run would have met first.
-    if (rhythmError) std::rethrow_exception(rhythmError);
-    if (otherError) std::rethrow_exception(otherError);
+    runSideBySide([&] { runSteps(*this, 0, kRhythmSteps); }, [&] { runSteps(*this, kRhythmSteps, steps); },
+                  schedule == Schedule::kTwoHalves);
 }
 
 std::vector<RhythmPattern>& SongObj::RhythmPatterns() { return patterns_->Patterns(); }

@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "analysis/SongObj.h"
 #include "audio/FileFormat.h"
 #include "dsp/FFTObj.h"
 #include "dsp/FrameTracker.h"
+#include "dsp/SideBySide.h"
 #include "io/Status.h"
 #include "print/JamaSVD.h"
 
@@ -22,6 +24,11 @@ constexpr int32_t kVectors = 7;
 constexpr int32_t kMinFrames = 40;
 constexpr int32_t kNotes = 4;
 constexpr int32_t kSemitones = 128;
+// The notes come from the first 30 s of a stretch longer than 40 s.
+constexpr double kNotesExcerptAfterMs = 40000.0;
+constexpr double kNotesExcerptMs = 30000.0;
+
+int computeBandPrint(SignalObj& stretch, std::unique_ptr<double[]>& matrix);
 
 struct NoteBin {
     double durationSum = 0.0;
@@ -47,8 +54,39 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     SignalObj* stretch = &song;
     if (song.GetDurationMs() > 130000.0) stretch = song.CreateExcerpt(10000.0, 120000.0);
 
+    // The band print and the dominant notes only read the prepared samples:
+    // they run side by side. The notes' excerpt is made first, since making
+    // it changes the stretch's list of excerpts.
+    SignalObj* notesInput = stretch;
+    if (stretch->GetDurationMs() > kNotesExcerptAfterMs) notesInput = stretch->CreateExcerpt(0.0, kNotesExcerptMs);
+    int status = status::kOk;
+    std::unique_ptr<double[]> matrix;
+    std::unique_ptr<int32_t[]> counts;
+    std::exception_ptr notesError;
+    runSideBySide([&] { status = computeBandPrint(*stretch, matrix); },
+                  [&] {
+                      // Unless the print succeeds the notes are not wanted,
+                      // nor is an error of theirs.
+                      try {
+                          int32_t* c = nullptr;
+                          computeDominantNotes(*notesInput, c);
+                          counts.reset(c);
+                      } catch (...) {
+                          notesError = std::current_exception();
+                      }
+                  });
+    if (status != status::kOk) return status;
+    if (notesError) std::rethrow_exception(notesError);
+    fpMatrix = matrix.release();
+    fpCounts = counts.release();
+    return status::kOk;
+}
+
+namespace {
+
+int computeBandPrint(SignalObj& stretch, std::unique_ptr<double[]>& matrix) {
     FFTObj spectrum;
-    spectrum.ComputeOn(stretch, kFrameSize, FrameData::kHammingWindow, 0.0);
+    spectrum.ComputeOn(&stretch, kFrameSize, FrameData::kHammingWindow, 0.0);
     spectrum.ReSample(kBands, true);
     const int32_t frames = spectrum.FrameCount();
     if (frames < kMinFrames) return status::kPrintTooShort;
@@ -64,20 +102,17 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     TNT::Array2D<float> v;
     svd.getV(v);
 
-    std::unique_ptr<double[]> matrix(new double[kVectors * kBands]);
+    matrix.reset(new double[kVectors * kBands]);
     for (int32_t r = 0; r < kVectors; ++r)
         for (int32_t j = 0; j < kBands; ++j) matrix[kBands * r + j] = static_cast<double>(v[j][r]);
-
-    int32_t* counts = nullptr;
-    computeDominantNotes(*stretch, counts);
-    fpMatrix = matrix.release();
-    fpCounts = counts;
     return status::kOk;
 }
 
+}  // namespace
+
 void computeDominantNotes(SignalObj& signal, int32_t*& fpCounts) {
     SignalObj* excerpt = &signal;
-    if (signal.GetDurationMs() > 40000.0) excerpt = signal.CreateExcerpt(0.0, 30000.0);
+    if (signal.GetDurationMs() > kNotesExcerptAfterMs) excerpt = signal.CreateExcerpt(0.0, kNotesExcerptMs);
 
     FFTObj spectrum;
     spectrum.ComputeOn(excerpt, kFrameSize, FrameData::kHammingWindow, 0.8);

@@ -1,0 +1,45 @@
+#include "dsp/SideBySide.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <system_error>
+#include <thread>
+
+bool secondThreadWanted() {
+    const char* threads = std::getenv("VEXCORE_THREADS");
+    if (threads != nullptr && std::strcmp(threads, "1") == 0) return false;
+    return std::thread::hardware_concurrency() >= 2;
+}
+
+void runSideBySide(const std::function<void()>& earlier, const std::function<void()>& later, bool allowThread) {
+    if (!allowThread || !secondThreadWanted()) {
+        earlier();
+        later();
+        return;
+    }
+    std::exception_ptr earlierError;
+    std::thread side;
+    try {
+        side = std::thread([&] {
+            try {
+                earlier();
+            } catch (...) {
+                earlierError = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        earlier();
+        later();
+        return;
+    }
+    std::exception_ptr laterError;
+    try {
+        later();
+    } catch (...) {
+        laterError = std::current_exception();
+    }
+    side.join();
+    if (earlierError) std::rethrow_exception(earlierError);
+    if (laterError) std::rethrow_exception(laterError);
+}
