@@ -14,6 +14,11 @@ inline double roundHalfAway(double v) {
     return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5);
 }
 
+// The same for |v| < 2^31 (samples times a gain): a 32-bit truncation of
+// v -/+ 0.5 gives the same bits (0.5 - v is exactly -(v - 0.5)) and
+// vectorises.
+inline int32_t roundHalfAwaySmall(double v) { return static_cast<int32_t>(v + (v > 0 ? 0.5 : -0.5)); }
+
 // Truncation toward zero that saturates instead of overflowing (NaN gives 0):
 // values computed from a damaged header can exceed any 32-bit count.
 inline int32_t truncToInt32(double v) {

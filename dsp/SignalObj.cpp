@@ -119,12 +119,27 @@ SignalObj* SignalObj::CreateExcerpt(double startMs, double lengthMs) {
 
 void SignalObj::MeasureStereo() {
     if (width != 2) return;
-    double sLR = 0, sLL = 0, sRR = 0;
+    // Integer sums are exact; a running double sum of the same integer terms
+    // is too while it stays below 2^53 (Cauchy-Schwarz bounds the cross sum
+    // by the other two), so both give the same bits. Above that only the
+    // running double sum gives them.
+    int64_t iLR = 0, iLL = 0, iRR = 0;
     for (int32_t i = 0; i < length; ++i) {
         const int32_t l = data[2 * i], r = data[2 * i + 1];
-        sLR += l * r;
-        sLL += l * l;
-        sRR += r * r;
+        iLR += l * r;
+        iLL += l * l;
+        iRR += r * r;
+    }
+    double sLR = double(iLR), sLL = double(iLL), sRR = double(iRR);
+    constexpr int64_t kExact = int64_t(1) << 53;
+    if (iLL >= kExact || iRR >= kExact) {
+        sLR = sLL = sRR = 0;
+        for (int32_t i = 0; i < length; ++i) {
+            const int32_t l = data[2 * i], r = data[2 * i + 1];
+            sLR += l * r;
+            sLL += l * l;
+            sRR += r * r;
+        }
     }
     stereoCorrelation = sLR / std::sqrt(sLL * sRR);
     stereoBalanceDb = 10.0 * std::log10((sLL / length) / (sRR / length));
@@ -143,18 +158,27 @@ template <bool Difference>
 void SignalObj::mixDown() {
     if (width != 2) return;
     makeOwned();
-    // In place: frame i is read from values 2i and 2i + 1 before value i is written.
+    // In place, a block at a time through a buffer: block [k, k + B) is
+    // written after values [2k, 2k + 2B) were read, and later blocks read
+    // from 2k + 2B on. The sum of |l - r| is below 2^47: exact as an integer.
     const int32_t frames = length;
-    double diffSum = 0.0;
-    for (int32_t i = 0; i < frames; ++i) {
-        const int32_t l = data[2 * i], r = data[2 * i + 1];
-        data[i] = static_cast<int16_t>(Difference ? (l - r) / 2 : (l + r) / 2);
-        diffSum += std::abs(l - r);
+    constexpr int32_t kBlock = 1024;
+    int16_t mixed[kBlock];
+    int64_t diffSum = 0;
+    for (int32_t k = 0; k < frames; k += kBlock) {
+        const int32_t n = std::min(kBlock, frames - k);
+        const int16_t* in = data + 2 * size_t(k);
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t l = in[2 * i], r = in[2 * i + 1];
+            mixed[i] = static_cast<int16_t>(Difference ? (l - r) / 2 : (l + r) / 2);
+            diffSum += std::abs(l - r);
+        }
+        std::memcpy(data + k, mixed, size_t(n) * sizeof(int16_t));
     }
     width = 1;
     shrink(static_cast<size_t>(frames));
     elementCount = frames;
-    stereoDifference = frames > 0 ? static_cast<int32_t>(diffSum / frames) : 0;
+    stereoDifference = frames > 0 ? static_cast<int32_t>(double(diffSum) / frames) : 0;
 }
 
 // The in-place operations need samples of their own: an excerpt copies its
@@ -232,13 +256,24 @@ void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
     longSilenceCut = false;
     const int64_t longRun = 30LL * rate;
     int64_t run = 0;
-    for (int32_t i = start; i < end; ++i) {
+    constexpr int32_t kChunk = 64;
+    for (int32_t i = start; i < end;) {
+        // A chunk that cannot take the run past the limit only sets the run
+        // to the quiet samples after its last loud one.
+        if (end - i >= kChunk && run + kChunk <= longRun) {
+            int32_t j = i + kChunk - 1;
+            while (j >= i && std::abs(static_cast<int32_t>(x[j])) < 2) --j;
+            run = j < i ? run + kChunk : i + kChunk - 1 - j;
+            i += kChunk;
+            continue;
+        }
         run = std::abs(static_cast<int32_t>(x[i])) < 2 ? run + 1 : 0;
         if (run > longRun) {
             longSilenceCut = true;
             end = static_cast<int32_t>(i - run);
             break;
         }
+        ++i;
     }
 
     const int32_t frames = end - start;
@@ -281,7 +316,7 @@ void SignalObj::RemoveDCOffset() {
     const double s = s1 > 0 ? s1 : (s2 > 0 ? s2 : 0.0);
     for (int32_t i = 0; i < n; ++i) {
         const double v = s > 0 ? data[i] * s : data[i];
-        data[i] = static_cast<int16_t>(roundHalfAway(v - dc));
+        data[i] = static_cast<int16_t>(roundHalfAwaySmall(v - dc));
     }
 }
 
@@ -309,7 +344,7 @@ void SignalObj::Normalize() {
     for (int32_t i = 0; i < length; ++i) peak = std::max(peak, std::abs(static_cast<int32_t>(data[i])));
     if (peak > 0 && peak < 32767) {
         gain = 32767.0 / peak;
-        for (int32_t i = 0; i < length; ++i) data[i] = static_cast<int16_t>(roundHalfAway(data[i] * gain));
+        for (int32_t i = 0; i < length; ++i) data[i] = static_cast<int16_t>(roundHalfAwaySmall(data[i] * gain));
     } else {
         // A peak of 0 (a constant signal after DC removal) would need an
         // infinite gain: leave such a signal as it is.
