@@ -104,6 +104,17 @@ size_t BitStream::readBytes(uint8_t* dest, size_t n) {
 
 void BitStream::seekTo(int64_t pos) { pos_ = pos < 0 ? 0 : pos; }
 
+void BitStream::resumeLike(const BitStream& other, int64_t pos, FrameHeader& header) {
+    tagChecked_ = true;
+    firstCandidate_ = false;
+    pattern_ = other.pattern_;
+    patternSingle_ = other.patternSingle_;
+    header.firstFound_ = true;
+    frameBits_ = 0;
+    bitPos_ = 0;
+    seekTo(pos);
+}
+
 bool BitStream::findHeader(FrameHeader& header, uint32_t& bits) {
     const bool first = !header.firstFound_;
     bool slid = false;

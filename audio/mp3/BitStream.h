@@ -61,6 +61,14 @@ public:
         return uint32_t((w << (pos & 7)) >> (64 - n));
     }
 
+    // Byte position where the next header search starts.
+    int64_t position() const { return pos_; }
+    // Continues a stream over the same source as `other` from pos, a place
+    // where `other` started a header search: later headers must match the
+    // first one `other` found, as they would there. header becomes a later
+    // frame's header.
+    void resumeLike(const BitStream& other, int64_t pos, FrameHeader& header);
+
     // Bytes of the source after the current frame.
     int64_t bytesLeft() const { return size_ > pos_ ? size_ - pos_ : 0; }
 

@@ -203,6 +203,36 @@ void Layer3Decoder::decodeFrame(BitStream& stream, const FrameHeader& header) {
     }
 }
 
+void Layer3Decoder::keepCarriedState() { kept_.reset(new State(*s_)); }
+
+bool Layer3Decoder::carriesKeptStateOf(const Layer3Decoder& early) const {
+    if (!early.kept_) return false;
+    const State& a = *s_;
+    const State& b = *early.kept_;
+    // Not compared: the short-block scale factors, the reordering buffer and
+    // the illegal intensity positions (a granule writes every entry of these
+    // it reads), the intensity positions (rewritten per granule). The
+    // reservoir: the next frame keeps at most its last 511 bytes.
+    const int tail = std::min(a.reservoirLength, int(State::kReservoirKeep));
+    if (tail != std::min(b.reservoirLength, int(State::kReservoirKeep)) ||
+        std::memcmp(a.reservoir + a.reservoirLength - tail, b.reservoir + b.reservoirLength - tail, size_t(tail)) != 0)
+        return false;
+    auto same = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+    for (int gr = 0; gr < 2; ++gr)
+        for (int ch = 0; ch < 2; ++ch) {
+            const GranuleInfo &x = a.info[gr][ch], &y = b.info[gr][ch];
+            if (x.part23Length != y.part23Length || x.bigValues != y.bigValues || x.globalGain != y.globalGain ||
+                x.scalefacCompress != y.scalefacCompress || x.windowSwitching != y.windowSwitching ||
+                x.blockType != y.blockType || x.mixed != y.mixed || !same(x.tableSelect, y.tableSelect) ||
+                !same(x.subblockGain, y.subblockGain) || x.region0Count != y.region0Count ||
+                x.region1Count != y.region1Count || x.preflag != y.preflag || x.scalefacScale != y.scalefacScale ||
+                x.count1Table != y.count1Table)
+                return false;
+        }
+    return a.mainDataBegin == b.mainDataBegin && same(a.scfsi, b.scfsi) && same(a.scalefacLong, b.scalefacLong) &&
+           same(a.nonzero, b.nonzero) && same(a.xr, b.xr) && same(a.overlap, b.overlap);
+}
+
 // ---- Side information and the bit reservoir --------------------------------
 
 namespace {

@@ -29,6 +29,13 @@ public:
     // The frame whose header (and CRC word) has been read from stream.
     void decodeFrame(BitStream& stream, const FrameHeader& header);
 
+    // A stream split between two decoders: the one started some frames
+    // before the split keeps a copy of what crosses frames on reaching it;
+    // its output from there on is exact when the decoder that ran from the
+    // start up to the split carries the same.
+    void keepCarriedState();
+    bool carriesKeptStateOf(const Layer3Decoder& early) const;
+
 private:
     struct State;
     struct Frame;
@@ -55,6 +62,7 @@ private:
     void polyphase(int ch);
 
     std::unique_ptr<State> s_;
+    std::unique_ptr<State> kept_;
     SynthesisFilter* filter_[2];
     Obuffer& out_;
 };

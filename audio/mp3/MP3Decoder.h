@@ -25,6 +25,9 @@ struct MPEG_Args {
     // When above 0, frames after this much of the stream are counted, not
     // decoded: a load that keeps only the start holds no more than that.
     double maxMs = -1;
+    // A stream of Layer III frames only is decoded in two halves side by
+    // side from this many decoded frames on (0: kSplitFromFrames).
+    int64_t splitFromFrames = 0;
 };
 
 // Runs the frame loop over a whole stream and keeps the decoded PCM.
@@ -48,15 +51,20 @@ public:
     int32_t sampleRate() const { return sampleRate_; }
     int32_t channels() const { return channels_; }
     int64_t sampleCount() const { return sampleCount_; }
+    // Whether the last stream was decoded in two halves side by side.
+    bool decodedInTwo() const { return outputB_ != nullptr; }
 
     // Decoding stops once this many values are collected, so the count
     // always fits the reader's 32-bit sample count.
     static constexpr int64_t kMaxValues = (int64_t(1) << 31) - 1 - 4 * 1152;
+    // About 10 s: below that a second thread costs more than it saves.
+    static constexpr int64_t kSplitFromFrames = 400;
 
 private:
     std::unique_ptr<SynthesisFilter> filter0_;
     std::unique_ptr<SynthesisFilter> filter1_;
     std::unique_ptr<Wavefile_Obuffer> output_;
+    std::unique_ptr<Wavefile_Obuffer> outputB_;  // the second half, when decoded apart
     std::unique_ptr<Layer3Decoder> layer3_;
     int32_t sampleRate_ = 0;
     int32_t channels_ = 0;

@@ -91,6 +91,12 @@ inline void accumulate(Float4* acc, const float* d, const float* h) {
 
 SynthesisFilter::SynthesisFilter(int channel) : channel_(channel) {}
 
+bool SynthesisFilter::sameHistory(const SynthesisFilter& other) const {
+    for (int i = 0; i < 16; ++i)
+        if (std::memcmp(v_[(newest_ + i) & 15], other.v_[(other.newest_ + i) & 15], sizeof v_[0]) != 0) return false;
+    return true;
+}
+
 void SynthesisFilter::inputSamples(const float* samples) { std::memcpy(samples_, samples, sizeof samples_); }
 
 void SynthesisFilter::calculatePcmSamples(int16_t* pcm) {

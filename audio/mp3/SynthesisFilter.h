@@ -21,6 +21,10 @@ public:
     // The same 32 samples written to pcm instead.
     void calculatePcmSamples(int16_t* pcm);
 
+    // Whether the coming output depends on the same history as other's
+    // (the ring of vectors may start at a different place).
+    bool sameHistory(const SynthesisFilter& other) const;
+
 private:
     int channel_;
     float samples_[32] = {};

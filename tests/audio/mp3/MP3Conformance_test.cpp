@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "audio/mp3/MP3Decoder.h"
 #include "support/MP3Fixtures.h"
 #include "support/TestFiles.h"
 
@@ -90,4 +92,61 @@ TEST(MP3Conformance, ModeChangeEndsInTheLayerException) {
     const test::Mp3Decode d = decodeVector("l3-he_mode");
     EXPECT_FALSE(d.ok);
     EXPECT_EQ(d.error, "unknown layer identifier found!\n");
+}
+
+// A Layer III stream split between two decoders, the second started a few
+// frames early, gives the PCM of one decoder bit for bit: every vector with
+// its split forced, and a long lame stream with short blocks and joint
+// stereo at its natural split. Where the second decoder has not settled,
+// the first one goes on alone, which gives the same PCM too.
+TEST(MP3Conformance, TwoHalvesDecodeAsOne) {
+    const char* saved = std::getenv("VEXCORE_THREADS");
+    const std::string restore = saved ? saved : "";
+    auto decode = [](const std::vector<uint8_t>& bytes, bool twoHalves, bool* split) {
+        if (twoHalves) ::unsetenv("VEXCORE_THREADS");
+        else ::setenv("VEXCORE_THREADS", "1", 1);
+        mp3::MP3Decoder decoder;
+        mp3::MPEG_Args args;
+        args.data = bytes.data();
+        args.size = bytes.size();
+        args.splitFromFrames = 8;
+        std::vector<int16_t> pcm;
+        try {
+            if (decoder.decode(args)) {
+                pcm.resize(size_t(decoder.storedCount()));
+                decoder.copyOut(pcm.data(), int64_t(pcm.size()));
+                EXPECT_EQ(decoder.storedCount(), decoder.sampleCount());
+            }
+        } catch (...) {
+            pcm.assign(1, 12345);  // both ways must throw
+        }
+        if (split) *split = decoder.decodedInTwo();
+        return pcm;
+    };
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> streams;
+    if (test::fileExists(kDir + "/MANIFEST.tsv"))
+        for (const auto& row : test::readTsv(kDir + "/MANIFEST.tsv"))
+            if (row.at("name").rfind("l3-", 0) == 0 || row.at("name").rfind("M2L3", 0) == 0)
+                streams.emplace_back(row.at("name"), test::readBytes(kDir + "/" + row.at("name")));
+    test::TempDir dir;
+    const std::string wav = dir.path("in.wav"), mp3 = dir.path("in.mp3");
+    // Clicks between tones make the encoder switch to short blocks.
+    if (std::system(("sox -n -r 44100 -c 2 -b 16 " + wav +
+                     " synth 20 square 3 sine 440 2>/dev/null && "
+                     "lame --quiet -b 128 -m j " + wav + " " + mp3).c_str()) == 0)
+        streams.emplace_back("lame", test::readBytes(mp3));
+    ASSERT_FALSE(streams.empty()) << "neither conformance vectors nor lame and sox";
+
+    int splits = 0;
+    for (const auto& s : streams) {
+        SCOPED_TRACE(s.first);
+        bool split = false;
+        const std::vector<int16_t> one = decode(s.second, false, nullptr);
+        const std::vector<int16_t> two = decode(s.second, true, &split);
+        EXPECT_TRUE(one == two);
+        splits += split;
+    }
+    EXPECT_GE(splits, int(streams.size()) / 2);
+    if (saved) ::setenv("VEXCORE_THREADS", restore.c_str(), 1);
+    else ::unsetenv("VEXCORE_THREADS");
 }
