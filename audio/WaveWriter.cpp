@@ -48,8 +48,12 @@ bool writeWaveFile(const char* path, const int16_t* samples, int64_t count, int3
     const int64_t kBlock = 1 << 16;
     for (int64_t i = 0; i < count; i += kBlock) {
         const int64_t n = std::min(kBlock, count - i);
-        block.clear();
-        for (int64_t j = 0; j < n; ++j) put16(block, static_cast<uint16_t>(samples[i + j]));
+        block.resize(size_t(2 * n));
+        for (int64_t j = 0; j < n; ++j) {
+            const uint16_t v = static_cast<uint16_t>(samples[i + j]);
+            block[size_t(2 * j)] = static_cast<uint8_t>(v);
+            block[size_t(2 * j + 1)] = static_cast<uint8_t>(v >> 8);
+        }
         if (std::fwrite(block.data(), 1, block.size(), f.get()) != block.size()) return false;
     }
     return std::fflush(f.get()) == 0;

@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the MPEG audio reader through its in-memory path:
-// the preparation (header search and decoding of every frame) and readAll.
+// the preparation (the walk over every frame header) and readAll (decoding).
 // The reader's documented failures (false, its text exceptions and
 // QuorbixError) are outcomes, not findings.
 #include <cstddef>
@@ -13,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MP3File reader;
     reader.open("fuzz.mp3");
     try {
-        // Small collector chunks: cheap runs that cross many chunk boundaries.
-        if (reader.prepareMemory(data, size, 1000)) {
+        if (reader.prepareMemory(data, size)) {
             if (reader.sampleRate() <= 0 || reader.sampleCount() <= 0) __builtin_trap();
             std::unique_ptr<int16_t[]> pcm(new int16_t[size_t(reader.sampleCount())]);
             reader.readAll(pcm.get());

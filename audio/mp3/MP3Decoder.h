@@ -1,16 +1,13 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/mp3/BitStream.h"
+#include "audio/mp3/FrameHeader.h"
 
 namespace mp3 {
-
-class SynthesisFilter;
-class Wavefile_Obuffer;
-class Layer3Decoder;
 
 // Options of one decoding run.
 struct MPEG_Args {
@@ -19,9 +16,6 @@ struct MPEG_Args {
     // When set, the stream is read from these bytes instead of the path.
     const uint8_t* data = nullptr;
     size_t size = 0;
-    // Collector chunk length in frames; 0: what the stream can fill, at most
-    // 30 s at 44.1 kHz.
-    int64_t framesPerChunk = 0;
     // When above 0, frames after this much of the stream are counted, not
     // decoded: a load that keeps only the start holds no more than that.
     double maxMs = -1;
@@ -30,29 +24,26 @@ struct MPEG_Args {
     int64_t splitFromFrames = 0;
 };
 
-// Runs the frame loop over a whole stream and keeps the decoded PCM.
+// Decodes one stream in two passes: scan() walks every frame header, which
+// gives the exact sample count and every error a whole decode would meet;
+// decodeInto() then decodes the frames that are kept straight into the
+// caller's buffer.
 class MP3Decoder {
 public:
-    MP3Decoder();
-    ~MP3Decoder();
-    MP3Decoder(const MP3Decoder&) = delete;
-    MP3Decoder& operator=(const MP3Decoder&) = delete;
-
-    // Decodes the stream; true when at least one sample came out. Throws the
+    // Walks the stream; true when it holds at least one sample. Throws the
     // reader's text exceptions and QuorbixError (see BitStream::readFrame).
-    bool decode(const MPEG_Args& args);
-    // Samples decoded and kept: sampleCount() unless a limit left frames counted only.
-    int64_t storedCount() const;
-    // Copies the first `count` kept samples (at most storedCount()) to dest.
-    void copyOut(int16_t* dest, int64_t count);
-    // Frees the filters, the collector and the Layer III decoder.
-    void release();
+    bool scan(const MPEG_Args& args);
+    // Decodes the kept frames into dest, dropping values past `capacity`.
+    // The source must be as scan() found it.
+    void decodeInto(int16_t* dest, int64_t capacity);
 
     int32_t sampleRate() const { return sampleRate_; }
     int32_t channels() const { return channels_; }
+    // Values of the whole stream, and of the frames decodeInto decodes.
     int64_t sampleCount() const { return sampleCount_; }
-    // Whether the last stream was decoded in two halves side by side.
-    bool decodedInTwo() const { return outputB_ != nullptr; }
+    int64_t storedCount() const { return stored_; }
+    // Whether the last decodeInto ran in two halves side by side.
+    bool decodedInTwo() const { return decodedInTwo_; }
 
     // Decoding stops once this many values are collected, so the count
     // always fits the reader's 32-bit sample count.
@@ -61,14 +52,18 @@ public:
     static constexpr int64_t kSplitFromFrames = 400;
 
 private:
-    std::unique_ptr<SynthesisFilter> filter0_;
-    std::unique_ptr<SynthesisFilter> filter1_;
-    std::unique_ptr<Wavefile_Obuffer> output_;
-    std::unique_ptr<Wavefile_Obuffer> outputB_;  // the second half, when decoded apart
-    std::unique_ptr<Layer3Decoder> layer3_;
+    void openSource(BitStream& stream) const;
+
+    MPEG_Args args_;
+    FrameHeader first_;
+    std::vector<int64_t> starts_;  // where the header search of each kept frame starts
+    std::vector<int32_t> sizes_;   // bytes of each kept frame
+    bool allLayer3_ = true;
     int32_t sampleRate_ = 0;
     int32_t channels_ = 0;
     int64_t sampleCount_ = 0;
+    int64_t stored_ = 0;
+    bool decodedInTwo_ = false;
 };
 
 }  // namespace mp3

@@ -1,12 +1,9 @@
 #pragma once
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
-#include <vector>
 
 namespace mp3 {
 
-// Output collector of decoded samples.
+// Where the synthesis filters put decoded samples.
 class Obuffer {
 public:
     virtual ~Obuffer() = default;
@@ -17,59 +14,30 @@ public:
     }
     // Sent at the end of every frame.
     virtual void frameEnded() {}
-    // Copies every collected value, interleaved, to dest (count() values).
-    virtual void copyOut(int16_t* dest) = 0;
-    virtual int64_t count() const = 0;
 };
 
-// Collects the whole decoded stream in memory, in zeroed chunks of
-// framesPerChunk frames (by default 30 seconds at 44.1 kHz), so a long song
-// costs few allocations.
-class Wavefile_Obuffer : public Obuffer {
+// Writes the samples interleaved straight into the caller's buffer of
+// `capacity` values, from value `start` on; values past the end are
+// dropped. The stream's frame walk gives the exact count beforehand, so the
+// decoder writes each sample once, where the signal keeps it.
+class ArrayObuffer : public Obuffer {
 public:
-    static constexpr int64_t kFramesPerChunk = 1323000;
+    ArrayObuffer(int16_t* dest, int64_t capacity, int channels, int64_t start = 0)
+        : dest_(dest), capacity_(capacity), channels_(channels == 1 ? 1 : 2), pos_{start, start + 1} {}
 
-    // framesPerChunk 0 or less: the standard 30 seconds.
-    explicit Wavefile_Obuffer(int channels, int64_t framesPerChunk = kFramesPerChunk);
-
-    void append(int channel, int16_t sample) override { put(channel, sample); }
-    void appendSamples(int channel, const int16_t* samples, int n) override;
-    void copyOut(int16_t* dest) override { copyOut(dest, count()); }
-    // The first `n` values only (at most count()); each full chunk is
-    // released once copied, so the song is not held twice.
-    void copyOut(int16_t* dest, int64_t n);
-    int64_t count() const override;
-
-private:
-    struct Free {
-        void operator()(int16_t* p) const { std::free(p); }
-    };
-    using Chunk = std::unique_ptr<int16_t[], Free>;
-    // Zeroed, as large pages where the system allows: filling a song's worth
-    // of small pages costs more than decoding it.
-    Chunk newChunk() const;
-
-    void put(int channel, int16_t sample) {
+    void append(int channel, int16_t sample) override {
         if (unsigned(channel) >= unsigned(channels_)) return;
         const int64_t p = pos_[channel];
-        if (p < chunkSize_) {
-            current_[p] = sample;
-        } else if (channels_ == 2 && p - chunkSize_ < chunkSize_) {
-            // One channel has run past the chunk end before the other:
-            // park its samples until both have.
-            overflow_[p - chunkSize_] = sample;
-        }
+        if (p < capacity_) dest_[p] = sample;
         pos_[channel] = p + channels_;
-        if (pos_[channel] >= chunkSize_) advanceChunk();
     }
-    void advanceChunk();
+    void appendSamples(int channel, const int16_t* samples, int n) override;
 
+private:
+    int16_t* dest_;
+    int64_t capacity_;
     int channels_;
-    int64_t chunkSize_;
-    std::vector<Chunk> full_;
-    Chunk current_;
-    Chunk overflow_;
-    int64_t pos_[2] = {0, 1};
+    int64_t pos_[2];
 };
 
 }  // namespace mp3

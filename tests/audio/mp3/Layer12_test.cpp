@@ -70,8 +70,6 @@ private:
 class Capture : public Obuffer {
 public:
     void append(int channel, int16_t sample) override { pcm[channel & 1].push_back(sample); }
-    void copyOut(int16_t*) override {}
-    int64_t count() const override { return int64_t(pcm[0].size() + pcm[1].size()); }
     std::vector<int16_t> pcm[2];
 };
 

@@ -112,9 +112,9 @@ TEST(MP3Conformance, TwoHalvesDecodeAsOne) {
         args.splitFromFrames = 8;
         std::vector<int16_t> pcm;
         try {
-            if (decoder.decode(args)) {
+            if (decoder.scan(args)) {
                 pcm.resize(size_t(decoder.storedCount()));
-                decoder.copyOut(pcm.data(), int64_t(pcm.size()));
+                decoder.decodeInto(pcm.data(), int64_t(pcm.size()));
                 EXPECT_EQ(decoder.storedCount(), decoder.sampleCount());
             }
         } catch (...) {
