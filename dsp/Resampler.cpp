@@ -279,6 +279,11 @@ uint32_t Resampler::runFast(const int16_t* x, int16_t* y, int32_t count, uint32_
 }
 
 int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wanted, int16_t* output) {
+    return Convert(input, inCount, wanted, output, 0, INT32_MAX);
+}
+
+int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wanted, int16_t* output,
+                           int32_t computeFrom, int32_t computeTo) {
     if (channels_ < 1) throw QuorbixError("Programming error: Resampler::Convert before SetUp");
     if (tooSmall_) throw QuorbixError("IBUFFSIZE (or factor) is too small");
     const int32_t total = std::max(inCount, 0);
@@ -310,8 +315,11 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
 
         int32_t nout = std::min(blockOut_, wanted - ycount);
         const uint32_t start = time_;
-        uint32_t time = start;
-        for (int32_t c = 0; c < channels_; ++c) {
+        // A block outside the range only moves on: the window and the time
+        // step as if its outputs had been computed.
+        const bool computed = ycount >= computeFrom && ycount < computeTo;
+        uint32_t time = start + static_cast<uint32_t>(nout) * dtb_;
+        for (int32_t c = 0; c < channels_ && computed; ++c) {
             switch (path_) {
             case Path::Fast:
                 time = kHaveWide ? runFast<2>(x_[c].data(), y_[c].data(), nout, start)
@@ -340,7 +348,7 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
             ycount = wanted;
         }
         if (nout > obuffSize_) throw QuorbixError("Output array overflow");
-        for (int32_t c = 0; c < channels_ && nout > 0; ++c)
+        for (int32_t c = 0; c < channels_ && nout > 0 && computed; ++c)
             std::memcpy(output + static_cast<size_t>(c) * wanted + (ycount - nout), y_[c].data(),
                         static_cast<size_t>(nout) * sizeof(int16_t));
 
@@ -350,7 +358,7 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
             std::memmove(x_[c].data(), x_[c].data() + nx, static_cast<size_t>(keep) * sizeof(int16_t));
         xread = kIbuffSize - nx;
         consumed += nx;
-    } while (ycount < wanted);
+    } while (ycount < wanted && ycount < computeTo);
 
     firstCall_ = false;
     inCount = consumed;

@@ -30,6 +30,12 @@ public:
     // Returns the number of output samples written per channel (at most wanted).
     // A negative inCount or wanted counts as 0.
     int32_t Convert(const int16_t* input, int32_t& inCount, int32_t wanted, int16_t* output);
+    // The same, computing and writing only the blocks whose first output
+    // falls in [computeFrom, computeTo), and stopping after the last such
+    // block; the others only move the window on. Two resamplers set up alike
+    // can so share one conversion between two threads, bit for bit.
+    int32_t Convert(const int16_t* input, int32_t& inCount, int32_t wanted, int16_t* output,
+                    int32_t computeFrom, int32_t computeTo);
 
     void SetPath(Path path) { path_ = path; }
     // "avx2", "sse2" or "portable": the dot product the Fast path uses here.

@@ -8,12 +8,16 @@
 
 #include "dsp/LargePages.h"
 #include "dsp/QuorbixError.h"
-#include "dsp/Rounding.h"
 #include "dsp/Resampler.h"
+#include "dsp/Rounding.h"
+#include "dsp/SideBySide.h"
 
 namespace {
 
 
+
+// Below about 10 s of output a second resampler costs more than it saves.
+constexpr int32_t kResampleSplitFrom = 1 << 18;
 
 inline int16_t* allocSamples(size_t n) {
     // Zero-filled: samples a reader leaves undelivered are silence.
@@ -204,8 +208,33 @@ void SignalObj::Prepare(int32_t targetRate, double threshold) {
 
 void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
     TrimSilence(threshold, threshold);
-    RemoveDCOffset();
-    if (rate != targetRate) ChangeRate(targetRate);
+    if (rate == targetRate || width != 1 || !secondThreadWanted()) {
+        RemoveDCOffset();
+        if (rate != targetRate) ChangeRate(targetRate);
+    } else {
+        // The DC estimate is one long serial recurrence, and its usual
+        // outcome (an offset of at most 15) leaves the samples as they are:
+        // the rate change starts on them meanwhile, and runs again only when
+        // the offset is removed.
+        DCEstimate dc;
+        int16_t* out = nullptr;
+        int32_t produced = 0;
+        try {
+            runSideBySide([&] { dc = estimateDCOffset(); }, [&] { out = resampled(targetRate, produced); });
+            dcOffset = dc.offset;
+            if (dc.removes) {
+                std::free(out);
+                out = nullptr;
+                removeDCOffset(dc);
+                out = resampled(targetRate, produced);
+            }
+        } catch (...) {
+            std::free(out);
+            throw;
+        }
+        replaceBuffer(out, produced);
+        rate = targetRate;
+    }
     Normalize();
 }
 
@@ -287,7 +316,7 @@ void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
     elementCount = frames;
 }
 
-void SignalObj::RemoveDCOffset() {
+SignalObj::DCEstimate SignalObj::estimateDCOffset() const {
     const int32_t n = length;
     const double alpha = 1000.0 / (rate * 1000.0);
     const int64_t settle = 3 * int64_t(truncToInt32(rate * 1.0));
@@ -306,35 +335,62 @@ void SignalObj::RemoveDCOffset() {
     }
     // With no settled estimate (a song under three seconds) the quotient is
     // not a number and the comparison below leaves the samples alone.
-    dcOffset = counter > 0 ? sum / counter : std::numeric_limits<double>::quiet_NaN();
-    if (!(std::fabs(dcOffset) > 15.0)) return;
-
-    const double dc = dcOffset;
+    DCEstimate dc;
+    dc.offset = counter > 0 ? sum / counter : std::numeric_limits<double>::quiet_NaN();
+    dc.removes = std::fabs(dc.offset) > 15.0;
+    if (!dc.removes) return dc;
+    const double d = dc.offset;
     double s1 = 0.0, s2 = 0.0;
-    if (maxV - dc > 32767.0) s1 = (32767.0 + dc) / maxV;
-    if (minV - dc < -32768.0) s2 = (dc - 32768.0) / minV;
-    const double s = s1 > 0 ? s1 : (s2 > 0 ? s2 : 0.0);
-    for (int32_t i = 0; i < n; ++i) {
+    if (maxV - d > 32767.0) s1 = (32767.0 + d) / maxV;
+    if (minV - d < -32768.0) s2 = (d - 32768.0) / minV;
+    dc.scale = s1 > 0 ? s1 : (s2 > 0 ? s2 : 0.0);
+    return dc;
+}
+
+void SignalObj::removeDCOffset(const DCEstimate& dc) {
+    const double s = dc.scale, d = dc.offset;
+    for (int32_t i = 0; i < length; ++i) {
         const double v = s > 0 ? data[i] * s : data[i];
-        data[i] = static_cast<int16_t>(roundHalfAwaySmall(v - dc));
+        data[i] = static_cast<int16_t>(roundHalfAwaySmall(v - d));
     }
 }
 
-void SignalObj::ChangeRate(int32_t targetRate) {
-    if (width != 1) return;
+void SignalObj::RemoveDCOffset() {
+    const DCEstimate dc = estimateDCOffset();
+    dcOffset = dc.offset;
+    if (dc.removes) removeDCOffset(dc);
+}
+
+int16_t* SignalObj::resampled(int32_t targetRate, int32_t& produced) const {
     const double ratio = static_cast<double>(targetRate) / rate;
     const int32_t capacity = static_cast<int32_t>(elementCount * ratio + 2.0);
     int16_t* out = allocSamples(static_cast<size_t>(capacity));
-    int32_t produced = 0;
     try {
-        Resampler resampler;
-        resampler.SetUp(ratio, 1, 1.0);
+        const int32_t wanted = static_cast<int32_t>(elementCount * ratio);
+        Resampler early, late;
+        early.SetUp(ratio, 1, 1.0);
         int32_t consumed = elementCount;
-        produced = resampler.Convert(data, consumed, static_cast<int32_t>(elementCount * ratio), out);
+        if (wanted < kResampleSplitFrom || !secondThreadWanted()) {
+            produced = early.Convert(data, consumed, wanted, out);
+        } else {
+            // Each half on a resampler of its own; the late one walks the
+            // early half's window without computing it.
+            late.SetUp(ratio, 1, 1.0);
+            int32_t lateConsumed = elementCount;
+            runSideBySide([&] { produced = late.Convert(data, lateConsumed, wanted, out, wanted / 2, INT32_MAX); },
+                          [&] { early.Convert(data, consumed, wanted, out, 0, wanted / 2); });
+        }
     } catch (...) {
         std::free(out);
         throw;
     }
+    return out;
+}
+
+void SignalObj::ChangeRate(int32_t targetRate) {
+    if (width != 1) return;
+    int32_t produced = 0;
+    int16_t* out = resampled(targetRate, produced);
     replaceBuffer(out, produced);
     rate = targetRate;
 }

@@ -50,6 +50,16 @@ public:
     double stereoBalanceDb = 0.0;
 
 private:
+    // The DC offset of the samples and what removing it takes.
+    struct DCEstimate {
+        double offset = 0.0;
+        double scale = 0.0;  // above 0: scaled first, so the shifted peak fits
+        bool removes = false;
+    };
+    DCEstimate estimateDCOffset() const;
+    void removeDCOffset(const DCEstimate& dc);
+    // The samples at targetRate in a new buffer (freed by the caller).
+    int16_t* resampled(int32_t targetRate, int32_t& produced) const;
     void replaceBuffer(int16_t* fresh, int32_t frames);
     void keepFrames(int32_t first, int32_t frames);
     void shrink(size_t values);

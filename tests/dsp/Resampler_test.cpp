@@ -161,6 +161,32 @@ TEST(Resampler, FastPathsMatchTheReferenceBitForBit) {
     }
 }
 
+// Resamplers computing only some blocks each, the others walking the window
+// on, give the whole conversion between them: split anywhere, in any number
+// of parts, for down- and up-sampling and two channels.
+TEST(Resampler, BlockRangesShareOneConversion) {
+    for (const auto& [factor, channels] : {std::pair{0.5, 1}, {22050.0 / 48000.0, 1}, {1.5, 2}, {0.1, 1}}) {
+        const auto in = fullScaleNoise(size_t(120000 * channels), 5);
+        const Result whole = convert(in, factor, Path::Fast, channels);
+        const int32_t wanted = whole.got;
+        for (const std::vector<int32_t>& cuts : {std::vector<int32_t>{wanted / 2}, {1, wanted / 3, wanted - 1}}) {
+            std::vector<int32_t> bounds{0};
+            bounds.insert(bounds.end(), cuts.begin(), cuts.end());
+            bounds.push_back(INT32_MAX);
+            Result parts;
+            parts.out.assign(whole.out.size(), 0);
+            for (size_t k = 0; k + 1 < bounds.size(); ++k) {
+                Resampler r;
+                r.SetUp(factor, channels);
+                int32_t consumed = static_cast<int32_t>(in.size()) / channels;
+                const int32_t got = r.Convert(in.data(), consumed, wanted, parts.out.data(), bounds[k], bounds[k + 1]);
+                if (bounds[k + 1] == INT32_MAX) parts.got = got, parts.consumed = consumed;
+            }
+            EXPECT_TRUE(parts == whole) << factor << " in " << bounds.size() - 1 << " parts";
+        }
+    }
+}
+
 // The filter's reach (33 / factor + 10 samples each side) must fit in half
 // the window; just above that limit a block would yield no output and never finish.
 TEST(Resampler, RefusesFactorsItCannotServe) {

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <cstdlib>
+#include <string>
+#include <tuple>
 
 #include "Signals.h"
 #include "dsp/QuorbixError.h"
@@ -164,4 +167,50 @@ TEST(SignalObj, PrepareMonoResamplesOnlyOneChannel) {
     EXPECT_EQ(two->rate, 44100);
     EXPECT_EQ(two->elementCount, two->length);
     EXPECT_LE(two->length, 88200);
+}
+
+// The preparation gives the same samples whether its pieces run side by side
+// or in order. With a DC offset the rate change begun beside the estimate is
+// thrown away and redone on the corrected samples.
+TEST(SignalObj, PreparationIsTheSameOnOneThreadOrTwo) {
+    const char* saved = std::getenv("VEXCORE_THREADS");
+    const std::string restore = saved ? saved : "";
+    for (int offset : {0, 900}) {
+        Samples in = test::music(44100, 20.0, 3);
+        for (int16_t& v : in) v = int16_t(std::clamp(v / 2 + offset, -32768, 32767));
+        std::vector<std::tuple<Samples, double, double>> runs;
+        for (bool oneThread : {true, false}) {
+            if (oneThread) ::setenv("VEXCORE_THREADS", "1", 1);
+            else ::unsetenv("VEXCORE_THREADS");
+            auto s = test::signalOf(in, 44100);
+            s->PrepareMono(22050, 2.2);
+            runs.emplace_back(samples(*s), s->dcOffset, s->gain);
+        }
+        EXPECT_TRUE(runs[0] == runs[1]) << "offset " << offset;
+        EXPECT_EQ(std::fabs(std::get<1>(runs[0])) > 15.0, offset > 0);
+    }
+    if (saved) ::setenv("VEXCORE_THREADS", restore.c_str(), 1);
+    else ::unsetenv("VEXCORE_THREADS");
+}
+
+// The stereo sums are sums of integers: exact in integer arithmetic, and
+// past 2^53, where a double can no longer hold every partial sum, they are
+// the running double sums the measure has always taken.
+TEST(SignalObj, StereoSumsPastTwoToThe53AreTheRunningDoubleSums) {
+    const int32_t frames = 9000000;
+    Samples in(2 * size_t(frames));
+    double sLR = 0, sLL = 0, sRR = 0;
+    for (int32_t i = 0; i < frames; ++i) {
+        const int32_t l = 32767 - i % 7, r = -32768 + i % 5;
+        in[2 * size_t(i)] = int16_t(l);
+        in[2 * size_t(i) + 1] = int16_t(r);
+        sLR += l * r;
+        sLL += l * l;
+        sRR += r * r;
+    }
+    ASSERT_GT(sLL, 9007199254740992.0);
+    auto s = test::signalOf(in, 44100, 2);
+    s->MeasureStereo();
+    EXPECT_EQ(s->stereoCorrelation, sLR / std::sqrt(sLL * sRR));
+    EXPECT_EQ(s->stereoBalanceDb, 10.0 * std::log10((sLL / frames) / (sRR / frames)));
 }
