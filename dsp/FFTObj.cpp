@@ -97,6 +97,9 @@ void FFTObj::computeFrame(const int16_t* samples, float* row, int32_t kept) {
     }
     ForwardFFT();
     const int32_t half = std::min((n + 1) / 2, kept);
+    if (imag_.size() < static_cast<size_t>(half)) imag_.resize(static_cast<size_t>(half));
+    double* im = imag_.data();
+    for (int32_t k = 1; k < half; ++k) im[k] = x[n - k];
     if ((n & (n - 1)) == 0) {
         // Multiplying by an exact power of two rounds exactly as dividing by
         // its inverse does, and is several times cheaper.
@@ -104,8 +107,8 @@ void FFTObj::computeFrame(const int16_t* samples, float* row, int32_t kept) {
         row[0] = static_cast<float>(2.0 * std::fabs(x[0] * inv));
         for (int32_t k = 1; k < half; ++k) {
             const double re = x[k] * inv;
-            const double im = x[n - k] * inv;
-            row[k] = static_cast<float>(2.0 * std::sqrt(re * re + im * im));
+            const double i = im[k] * inv;
+            row[k] = static_cast<float>(2.0 * std::sqrt(re * re + i * i));
         }
         if (n / 2 < kept) row[n / 2] = static_cast<float>(2.0 * std::fabs(x[n / 2] * inv));
     } else {
@@ -113,8 +116,8 @@ void FFTObj::computeFrame(const int16_t* samples, float* row, int32_t kept) {
         row[0] = static_cast<float>(2.0 * std::fabs(x[0] / scale));
         for (int32_t k = 1; k < half; ++k) {
             const double re = x[k] / scale;
-            const double im = x[n - k] / scale;
-            row[k] = static_cast<float>(2.0 * std::sqrt(re * re + im * im));
+            const double i = im[k] / scale;
+            row[k] = static_cast<float>(2.0 * std::sqrt(re * re + i * i));
         }
         if (n % 2 == 0 && n / 2 < kept) row[n / 2] = static_cast<float>(2.0 * std::fabs(x[n / 2] / scale));
     }

@@ -1,4 +1,5 @@
 #pragma once
+#include <vector>
 #include <cstdint>
 #include <memory>
 
@@ -39,4 +40,7 @@ private:
 
     bool resampled_ = false;
     double keptUpToHz_ = 0.0;
+    // The imaginary parts in bin order: the magnitude loop then reads both
+    // parts forwards, which vectorises.
+    std::vector<double> imag_;
 };
