@@ -9,6 +9,7 @@
 
 #include "audio/SampleStore.h"
 #include "audio/SoundLoader.h"
+#include "dsp/SideBySide.h"
 
 namespace {
 
@@ -29,10 +30,16 @@ using ChainPtr = std::unique_ptr<FLAC__Metadata_Chain, ChainDelete>;
 using IteratorPtr = std::unique_ptr<FLAC__Metadata_Iterator, IteratorDelete>;
 using DecoderPtr = std::unique_ptr<FLAC__StreamDecoder, DecoderDelete>;
 
-// Where decoded frames go.
+// Where decoded frames go, and whether they came as a clean stream does:
+// every frame numbered where the one before ended, no decoding error.
 struct WriteContext {
     SampleStore* store = nullptr;
     bool outOfMemory = false;  // raised again once the library has returned
+    uint32_t fixedBlock = 0;   // STREAMINFO's block size when fixed, else 0
+    bool started = false;
+    uint64_t first = 0;        // the first frame's first sample
+    uint64_t next = 0;         // where the next frame should start
+    bool irregular = false;
 };
 
 // Samples of any width are delivered as their low 16 bits, not rescaled.
@@ -47,6 +54,13 @@ FLAC__StreamDecoderWriteStatus writeFrame(const FLAC__StreamDecoder*, const FLAC
     // The frame's own header says how many channel arrays there are.
     const uint32_t channels = frame->header.channels;
     const uint32_t blocksize = frame->header.blocksize;
+    const uint64_t at = frame->header.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER
+                            ? frame->header.number.sample_number
+                            : uint64_t(frame->header.number.frame_number) * ctx.fixedBlock;
+    if (!ctx.started) ctx.first = at;
+    else if (at != ctx.next) ctx.irregular = true;
+    ctx.started = true;
+    ctx.next = at + blocksize;
     const size_t values = size_t(blocksize) * channels;
     size_t granted = 0;
     int16_t* out;
@@ -79,9 +93,11 @@ FLAC__StreamDecoderWriteStatus writeFrame(const FLAC__StreamDecoder*, const FLAC
 
 void ignoreMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata*, void*) noexcept {}
 
-// Decoding errors are neither reported nor counted: the decoder resynchronises
-// and whatever it delivers is kept.
-void ignoreError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) noexcept {}
+// Decoding errors are not reported: the decoder resynchronises and whatever
+// it delivers is kept. They only mark the stream as irregular.
+void noteError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* client) noexcept {
+    static_cast<WriteContext*>(client)->irregular = true;
+}
 
 }  // namespace
 
@@ -106,11 +122,23 @@ int eofFile(FLAC__IOHandle h) { return std::feof(static_cast<std::FILE*>(h)); }
 
 }  // namespace
 
-bool FLACFile::open(const char* path) { return start(std::fopen(path, "rb")); }
+bool FLACFile::open(const char* path) {
+    path_ = path ? path : "";
+    data_ = nullptr;
+    return start(reopen());
+}
 
 bool FLACFile::openMemory(const uint8_t* data, size_t size) {
-    // A stream over the bytes, read through the same calls as a file.
-    return start(data && size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr);
+    path_.clear();
+    data_ = data;
+    size_ = size;
+    return start(reopen());
+}
+
+std::FILE* FLACFile::reopen() const {
+    // Bytes in memory are read through a stream over them, with the same calls as a file.
+    if (data_) return size_ > 0 ? fmemopen(const_cast<uint8_t*>(data_), size_, "rb") : nullptr;
+    return std::fopen(path_.c_str(), "rb");
 }
 
 bool FLACFile::start(std::FILE* file) {
@@ -128,6 +156,8 @@ bool FLACFile::start(std::FILE* file) {
         if (block && block->type == FLAC__METADATA_TYPE_STREAMINFO) {
             const FLAC__StreamMetadata_StreamInfo& info = block->data.stream_info;
             channels_ = static_cast<int32_t>(info.channels);
+            totalSamples_ = info.total_samples;
+            fixedBlock_ = info.min_blocksize == info.max_blocksize ? info.max_blocksize : 0;
             sampleRate_ = static_cast<int32_t>(info.sample_rate);
             // The low 32 bits of the product, as a 32-bit count would hold it.
             const uint64_t total = info.total_samples * info.channels;
@@ -156,14 +186,62 @@ bool FLACFile::readAll(int16_t* dest) {
 
 void FLACFile::readInto(SampleStore& store) {
     if (!decoder_ || !decoder_->file || store.full()) return;
-    decoder_->context = WriteContext{&store, false};
+    decoder_->context = WriteContext{&store, false, fixedBlock_};
     FLAC__StreamDecoder* d = decoder_->decoder.get();
     std::FILE* file = decoder_->file;
     decoder_->file = nullptr;  // the decoder closes it, whether it starts or not
-    if (FLAC__stream_decoder_init_FILE(d, file, writeFrame, ignoreMetadata, ignoreError, &decoder_->context) ==
-        FLAC__STREAM_DECODER_INIT_STATUS_OK)
-        FLAC__stream_decoder_process_until_end_of_stream(d);
+    if (FLAC__stream_decoder_init_FILE(d, file, writeFrame, ignoreMetadata, noteError, &decoder_->context) ==
+        FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+        // A long stream of fixed-size blocks: the second half on a decoder
+        // of its own, started by a seek to a block start.
+        const uint64_t frames = std::min<uint64_t>(totalSamples_, uint64_t(store.capacity() - store.size()) / channels_);
+        const bool split = fixedBlock_ > 0 && channels_ > 0 && frames >= kSplitFromFrames && secondThreadWanted() &&
+                           decodeInTwo(store, frames / 2 / fixedBlock_ * fixedBlock_);
+        if (!split) FLAC__stream_decoder_process_until_end_of_stream(d);
+    }
     if (decoder_->context.outOfMemory) throw std::bad_alloc();
+}
+
+// The first decoder stops at the split; when both halves came as a clean
+// stream does, the second one's values follow, else the first decoder goes
+// on alone (from where it stopped, as if it never had).
+bool FLACFile::decodeInTwo(SampleStore& store, uint64_t split) {
+    FLAC__StreamDecoder* d = decoder_->decoder.get();
+    WriteContext& early = decoder_->context;
+    const int64_t base = store.size();
+    const int64_t splitValues = int64_t(split) * channels_;
+    DecoderPtr late(FLAC__stream_decoder_new());
+    std::FILE* lateFile = reopen();
+    if (!late || !lateFile) {
+        if (lateFile) std::fclose(lateFile);
+        return false;
+    }
+    SampleStore lateStore(store.capacity() - base - splitValues);
+    WriteContext lateContext{&lateStore, false, fixedBlock_};
+    bool seeked = false;
+    if (FLAC__stream_decoder_init_FILE(late.get(), lateFile, writeFrame, ignoreMetadata, noteError, &lateContext) !=
+        FLAC__STREAM_DECODER_INIT_STATUS_OK)
+        return false;
+    runSideBySide(
+        [&] {
+            seeked = FLAC__stream_decoder_seek_absolute(late.get(), split);
+            if (seeked) FLAC__stream_decoder_process_until_end_of_stream(late.get());
+        },
+        [&] {
+            while (store.size() - base < splitValues && !early.outOfMemory) {
+                const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(d);
+                if (state == FLAC__STREAM_DECODER_END_OF_STREAM || state == FLAC__STREAM_DECODER_ABORTED ||
+                    !FLAC__stream_decoder_process_single(d))
+                    break;
+            }
+        });
+    if (lateContext.outOfMemory) throw std::bad_alloc();
+    const bool lateWhole = lateStore.full() || lateContext.next == totalSamples_;
+    if (!(seeked && !early.irregular && !lateContext.irregular && store.size() - base == splitValues &&
+          lateContext.started && lateContext.first == split && lateWhole))
+        return false;
+    store.append(lateStore);
+    return true;
 }
 
 void FLACFile::close() { decoder_.reset(); }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "audio/SoundFile.h"
 
@@ -27,12 +28,25 @@ public:
     void readInto(SampleStore& store) override;
     void close() override;
 
+    // About 10 s at 44.1 kHz: below that a second decoder costs more than it saves.
+    static constexpr uint64_t kSplitFromFrames = 441000;
+
 private:
     // Reads the stream information from the open file and sets up the decoder.
     bool start(std::FILE* file);
+    // The file (or the bytes) opened again, for a second decoder.
+    std::FILE* reopen() const;
+    // Decodes samples [split, end) on a second decoder beside the first one
+    // up to the split; true when both halves are in the store.
+    bool decodeInTwo(SampleStore& store, uint64_t split);
 
     struct Decoder;  // the library's decoder, its write context and the file
     std::unique_ptr<Decoder> decoder_;
+    std::string path_;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    uint64_t totalSamples_ = 0;  // per channel, from STREAMINFO (0: unknown)
+    uint32_t fixedBlock_ = 0;    // block size when STREAMINFO fixes it
 };
 
 // Load function of the FLAC format.

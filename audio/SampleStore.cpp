@@ -32,3 +32,24 @@ void SampleStore::moveTo(int16_t* dest) {
     chunks_.clear();
     chunkRoom_ = chunkFill_ = 0;
 }
+
+void SampleStore::append(SampleStore& from) {
+    if (from.dest_) {
+        size_t granted = 0;
+        int16_t* out = space(size_t(from.size_), granted);
+        std::memcpy(out, from.dest_, granted * sizeof(int16_t));
+        commit(granted);
+        return;
+    }
+    if (!from.chunks_.empty()) from.chunks_.back().fill = from.chunkFill_;
+    for (Chunk& c : from.chunks_) {
+        size_t granted = 0;
+        int16_t* out = space(c.fill, granted);
+        std::memcpy(out, c.values.get(), granted * sizeof(int16_t));
+        commit(granted);
+        c.values.reset();
+    }
+    from.chunks_.clear();
+    from.chunkRoom_ = from.chunkFill_ = 0;
+    from.size_ = 0;
+}

@@ -23,10 +23,14 @@ public:
     void commit(size_t k) { size_ += int64_t(k); chunkFill_ += k; }
 
     int64_t size() const { return size_; }
+    int64_t capacity() const { return capacity_; }
     bool full() const { return size_ >= capacity_; }
     // Copies the stored values, in order, to dest, releasing each chunk once
     // copied (a no-op for the caller's buffer).
     void moveTo(int16_t* dest);
+    // Appends the values of `from` (as far as they fit), releasing each of
+    // its chunks once copied.
+    void append(SampleStore& from);
 
 private:
     struct Chunk {
