@@ -10,6 +10,7 @@
 
 #include "audio/SampleStore.h"
 #include "audio/SoundLoader.h"
+#include "dsp/SideBySide.h"
 
 namespace {
 
@@ -54,11 +55,23 @@ private:
 OggFile::OggFile() = default;
 OggFile::~OggFile() = default;
 
-bool OggFile::open(const char* path) { return start(std::fopen(path, "rb")); }
+bool OggFile::open(const char* path) {
+    path_ = path ? path : "";
+    data_ = nullptr;
+    return start(reopen());
+}
 
 bool OggFile::openMemory(const uint8_t* data, size_t size) {
-    // A stream over the bytes, read through the same calls as a file.
-    return start(data && size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr);
+    path_.clear();
+    data_ = data;
+    size_ = size;
+    return start(reopen());
+}
+
+std::FILE* OggFile::reopen() const {
+    // Bytes in memory are read through a stream over them, with the same calls as a file.
+    if (data_) return size_ > 0 ? fmemopen(const_cast<uint8_t*>(data_), size_, "rb") : nullptr;
+    return std::fopen(path_.c_str(), "rb");
 }
 
 bool OggFile::start(std::FILE* file) {
@@ -85,17 +98,32 @@ bool OggFile::readAll(int16_t* dest) {
 
 void OggFile::readInto(SampleStore& store) {
     if (!stream_) return;
+    OggVorbis_File* vf = &stream_->vf;
+    // A long single stream: the second half on a decoder of its own, started
+    // by a seek.
+    if (channels_ > 0 && ov_seekable(vf) && ov_streams(vf) == 1 && secondThreadWanted()) {
+        const int64_t frames = std::min<int64_t>(ov_pcm_total(vf, -1), (store.capacity() - store.size()) / channels_);
+        if (frames >= kSplitFromFrames && decodeInTwo(store, frames / 2)) return;
+    }
+    decode(*stream_, store, INT64_MAX);
+}
+
+bool OggFile::decode(Stream& stream, SampleStore& store, int64_t values) {
     char block[kBlockBytes];
     int failures = 0;
+    bool clean = true;
+    const int64_t end = store.size() + std::min(values, INT64_MAX - store.size());
     // Samples beyond the store's capacity would only be dropped: decoding
     // stops once it is full.
-    while (!store.full()) {
+    while (!store.full() && store.size() < end) {
         // Only the n bytes ov_read reports are used, so the block is never cleared.
         int section = 0;
+        const int wanted = int(2 * std::min<int64_t>(kBlockBytes / 2, end - store.size()));
         // Little-endian, 16-bit, signed: decoded the same way on every host.
-        const long n = ov_read(&stream_->vf, block, kBlockBytes, 0, 2, 1, &section);
+        const long n = ov_read(&stream.vf, block, wanted, 0, 2, 1, &section);
         if (n == 0) break;
         if (n < 0) {
+            clean = false;
             if (++failures >= kMaxFailedReads) break;
             continue;
         }
@@ -106,6 +134,30 @@ void OggFile::readInto(SampleStore& store) {
         for (size_t k = 0; k < take; ++k) out[k] = static_cast<int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
         store.commit(take);
     }
+    return clean;
+}
+
+// The first decoder stops at the split; when both halves came without a
+// hole, each where it should be, the second one's values follow, else the
+// first decoder goes on alone (from where it stopped, as if it never had).
+bool OggFile::decodeInTwo(SampleStore& store, int64_t split) {
+    std::unique_ptr<Stream> late = Stream::open(reopen());
+    if (!late) return false;
+    const int64_t base = store.size(), splitValues = split * channels_;
+    SampleStore lateStore(store.capacity() - base - splitValues);
+    bool earlyClean = false, lateClean = false;
+    runSideBySide(
+        [&] {
+            lateClean = ov_pcm_seek(&late->vf, split) == 0 && ov_pcm_tell(&late->vf) == split &&
+                        decode(*late, lateStore, INT64_MAX);
+        },
+        [&] { earlyClean = decode(*stream_, store, splitValues); });
+    const int64_t rest = std::min<int64_t>(ov_pcm_total(&late->vf, -1) - split, lateStore.capacity() / channels_);
+    if (!(earlyClean && lateClean && store.size() - base == splitValues && ov_pcm_tell(&stream_->vf) == split &&
+          lateStore.size() == rest * channels_))
+        return false;
+    store.append(lateStore);
+    return true;
 }
 
 void OggFile::close() { stream_.reset(); }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "audio/SoundFile.h"
 
@@ -26,11 +27,26 @@ public:
     void readInto(SampleStore& store) override;
     void close() override;
 
-private:
-    bool start(std::FILE* file);
+    // About 10 s at 44.1 kHz: below that a second decoder costs more than it saves.
+    static constexpr int64_t kSplitFromFrames = 441000;
 
+private:
     struct Stream;  // the library's decoding state; keeps the library's header out of here
+
+    bool start(std::FILE* file);
+    // The file (or the bytes) opened again, for a second decoder.
+    std::FILE* reopen() const;
+    // Decodes up to `values` more values into the store; false when the
+    // stream had a hole on the way.
+    static bool decode(Stream& stream, SampleStore& store, int64_t values);
+    // Decodes frames [split, end) on a second decoder beside the first one
+    // up to the split; true when both halves are in the store.
+    bool decodeInTwo(SampleStore& store, int64_t split);
+
     std::unique_ptr<Stream> stream_;
+    std::string path_;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 // Load function of the Ogg Vorbis format.
