@@ -101,9 +101,9 @@ void OggFile::readInto(SampleStore& store) {
     OggVorbis_File* vf = &stream_->vf;
     // A long single stream: the second half on a decoder of its own, started
     // by a seek.
-    if (channels_ > 0 && ov_seekable(vf) && ov_streams(vf) == 1 && secondThreadWanted()) {
+    if (channels_ > 0 && ov_seekable(vf) && ov_streams(vf) == 1) {
         const int64_t frames = std::min<int64_t>(ov_pcm_total(vf, -1), (store.capacity() - store.size()) / channels_);
-        if (frames >= kSplitFromFrames && decodeInTwo(store, frames / 2)) return;
+        if (frames >= kSplitFromFrames && secondThreadWanted() && decodeInTwo(store, frames / 2)) return;
     }
     decode(*stream_, store, INT64_MAX);
 }

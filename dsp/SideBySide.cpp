@@ -9,7 +9,9 @@
 bool secondThreadWanted() {
     const char* threads = std::getenv("VEXCORE_THREADS");
     if (threads != nullptr && std::strcmp(threads, "1") == 0) return false;
-    return std::thread::hardware_concurrency() >= 2;
+    // Asked once: the answer comes from a system file.
+    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
+    return twoCores;
 }
 
 void runSideBySide(const std::function<void()>& earlier, const std::function<void()>& later, bool allowThread) {

@@ -18,7 +18,8 @@ namespace {
 
 // An offset beyond this is removed from the samples.
 constexpr double kDCThreshold = 15.0;
-// Below about 10 s of output a second resampler costs more than it saves.
+// Below about 10 s of output (or 6 s of input) a second thread costs more
+// than it saves.
 constexpr int32_t kResampleSplitFrom = 1 << 18;
 
 inline int16_t* allocSamples(size_t n) {
@@ -210,7 +211,7 @@ void SignalObj::Prepare(int32_t targetRate, double threshold) {
 
 void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
     TrimSilence(threshold, threshold);
-    if (rate == targetRate || width != 1 || !secondThreadWanted()) {
+    if (rate == targetRate || width != 1 || elementCount < kResampleSplitFrom || !secondThreadWanted()) {
         RemoveDCOffset();
         if (rate != targetRate) ChangeRate(targetRate);
     } else {
