@@ -1,6 +1,9 @@
 #include "analysis/SongObj.h"
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
+#include <vector>
 #include <iterator>
 
 #include "analysis/AnalysisResults.h"
@@ -19,44 +22,45 @@ namespace {
 struct PipelineStep {
     int32_t number;
     void (*run)(SongObj& song);
+    double typicalMs;  // on a 4-minute song: the longest tasks start first
 };
 
 // The pipeline. Step 14 feeds no slot and is left out.
 const PipelineStep kPipeline[] = {
     {1, [](SongObj& s) {
          s.Results().tempo = ComputeRhythm(s, s.Tempo(), s.Bars());
-     }},
+     }, 480},
     {2, [](SongObj& s) {
          s.EnsureStep(1);
          s.Results().barDynamics = ComputeBarDynamics(s, s.Results().tempo.tempo);
-     }},
+     }, 4},
     {3, [](SongObj& s) {
          s.EnsureStep(1);
          s.Results().style = ClassifyStyle(s.RhythmPatternsEnabled() ? &s.RhythmPatterns() : nullptr);
-     }},
+     }, 2},
     {4, [](SongObj& s) {
          s.EnsureStep(1);
          s.Results().repeatCoverage = ComputeRhythmRegions(s, s.Results().tempo.tempo).coverage;
-     }},
-    {5, [](SongObj& s) { s.Results().level = ComputeLevelFeatures(s, s.Level()); }},
-    {6, [](SongObj& s) { s.Results().spectrum = ComputeSpectrumFeatures(s, s.Spectrum()); }},
-    {7, [](SongObj& s) { s.Results().lowBand = ComputeLowBandLevel(s); }},
-    {8, [](SongObj& s) { s.Results().segments = ComputeSpectralSegments(s); }},
-    {9, [](SongObj& s) { s.Results().bandChanges = ComputeBandChanges(s.NoteSpectrum(), s.GetDurationMs()); }},
+     }, 66},
+    {5, [](SongObj& s) { s.Results().level = ComputeLevelFeatures(s, s.Level()); }, 21},
+    {6, [](SongObj& s) { s.Results().spectrum = ComputeSpectrumFeatures(s, s.Spectrum()); }, 50},
+    {7, [](SongObj& s) { s.Results().lowBand = ComputeLowBandLevel(s); }, 32},
+    {8, [](SongObj& s) { s.Results().segments = ComputeSpectralSegments(s); }, 27},
+    {9, [](SongObj& s) { s.Results().bandChanges = ComputeBandChanges(s.NoteSpectrum(), s.GetDurationMs()); }, 80},
     // Step 13 reads the spectrum step 9 made and is the last to need it: it
     // runs next, and the spectrum goes before the steps with the largest
     // working sets. No step reads another's results, so the order is free.
     {13, [](SongObj& s) {
          s.Results().noteConcentration = ComputeNoteConcentration(s.NoteSpectrum());
          s.ReleaseNoteSpectrum();
-     }},
-    {10, [](SongObj& s) { s.Results().pitchBends = ComputePitchBends(s); }},
-    {11, [](SongObj& s) { s.Results().lpc = ComputeLPCValues(s); }},
-    {12, [](SongObj& s) { s.Results().intervalPatterns = ComputeIntervalPatterns(s); }},
+     }, 13},
+    {10, [](SongObj& s) { s.Results().pitchBends = ComputePitchBends(s); }, 63},
+    {11, [](SongObj& s) { s.Results().lpc = ComputeLPCValues(s); }, 95},
+    {12, [](SongObj& s) { s.Results().intervalPatterns = ComputeIntervalPatterns(s); }, 230},
 };
 
-// Steps 1-4 (the rhythm) and steps 5-13 share nothing but the prepared
-// signal, which they only read: the two halves may run side by side.
+// Steps 1-4 (the rhythm) and each of steps 5-13 share nothing but the
+// prepared signal, which they only read: they may run side by side.
 constexpr size_t kRhythmSteps = 4;
 
 // Runs pipeline entries [from, to), testing the stop flag before each step
@@ -87,9 +91,32 @@ SongObj::SongObj(std::string name)
 SongObj::~SongObj() = default;
 
 void SongObj::Analyze(Schedule schedule) {
-    const size_t steps = std::size(kPipeline);
-    runSideBySide([&] { runSteps(*this, 0, kRhythmSteps); }, [&] { runSteps(*this, kRhythmSteps, steps); },
-                  schedule == Schedule::kTwoHalves);
+    // Tasks of pipeline entries [from, to): the rhythm steps as one (steps
+    // 2-4 need step 1), steps 9 and 13 as one (they share a spectrum), every
+    // other step alone. Side by side the longest go first, so that the two
+    // threads end close together whatever the song's length.
+    struct Task {
+        size_t from, to;
+        double cost;
+    };
+    std::vector<Task> order;
+    for (size_t i = 0; i < std::size(kPipeline);) {
+        size_t to = i == 0 ? kRhythmSteps : kPipeline[i].number == 9 ? i + 2 : i + 1;
+        double cost = 0.0;
+        for (size_t k = i; k < to; ++k) cost += kPipeline[k].typicalMs;
+        order.push_back({i, to, cost});
+        i = to;
+    }
+    const bool twoThreads = schedule == Schedule::kTwoHalves;
+    if (twoThreads)
+        std::stable_sort(order.begin(), order.end(), [](const Task& a, const Task& b) { return a.cost > b.cost; });
+    std::vector<std::function<void()>> tasks;
+    std::vector<int> rank;
+    for (const Task& t : order) {
+        tasks.push_back([this, t] { runSteps(*this, t.from, t.to); });
+        rank.push_back(int(t.from));
+    }
+    runShared(tasks, rank, twoThreads);
 }
 
 std::vector<RhythmPattern>& SongObj::RhythmPatterns() { return patterns_->Patterns(); }

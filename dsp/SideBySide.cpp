@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -44,4 +45,25 @@ void runSideBySide(const std::function<void()>& earlier, const std::function<voi
     side.join();
     if (earlierError) std::rethrow_exception(earlierError);
     if (laterError) std::rethrow_exception(laterError);
+}
+
+void runShared(const std::vector<std::function<void()>>& tasks, const std::vector<int>& rank, bool allowThread) {
+    std::atomic<size_t> next{0};
+    std::vector<std::exception_ptr> errors(tasks.size());
+    auto worker = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < tasks.size();) {
+            try {
+                tasks[i]();
+            } catch (...) {
+                errors[i] = std::current_exception();
+                return;
+            }
+        }
+    };
+    if (allowThread && tasks.size() > 1) runSideBySide(worker, worker);
+    else worker();
+    size_t first = tasks.size();
+    for (size_t i = 0; i < tasks.size(); ++i)
+        if (errors[i] && (first == tasks.size() || rank[i] < rank[first])) first = i;
+    if (first < tasks.size()) std::rethrow_exception(errors[first]);
 }
