@@ -123,22 +123,13 @@ int eofFile(FLAC__IOHandle h) { return std::feof(static_cast<std::FILE*>(h)); }
 }  // namespace
 
 bool FLACFile::open(const char* path) {
-    path_ = path ? path : "";
-    data_ = nullptr;
-    return start(reopen());
+    source_.setPath(path);
+    return start(source_.open());
 }
 
 bool FLACFile::openMemory(const uint8_t* data, size_t size) {
-    path_.clear();
-    data_ = data;
-    size_ = size;
-    return start(reopen());
-}
-
-std::FILE* FLACFile::reopen() const {
-    // Bytes in memory are read through a stream over them, with the same calls as a file.
-    if (data_) return size_ > 0 ? fmemopen(const_cast<uint8_t*>(data_), size_, "rb") : nullptr;
-    return std::fopen(path_.c_str(), "rb");
+    source_.setMemory(data, size);
+    return start(source_.open());
 }
 
 bool FLACFile::start(std::FILE* file) {
@@ -211,7 +202,7 @@ bool FLACFile::decodeInTwo(SampleStore& store, uint64_t split) {
     const int64_t base = store.size();
     const int64_t splitValues = int64_t(split) * channels_;
     DecoderPtr late(FLAC__stream_decoder_new());
-    std::FILE* lateFile = reopen();
+    std::FILE* lateFile = source_.open();
     if (!late || !lateFile) {
         if (lateFile) std::fclose(lateFile);
         return false;

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <string>
 
+#include "audio/FileSource.h"
 #include "audio/SoundFile.h"
 
 class SignalObj;
@@ -34,17 +34,13 @@ public:
 private:
     // Reads the stream information from the open file and sets up the decoder.
     bool start(std::FILE* file);
-    // The file (or the bytes) opened again, for a second decoder.
-    std::FILE* reopen() const;
     // Decodes samples [split, end) on a second decoder beside the first one
     // up to the split; true when both halves are in the store.
     bool decodeInTwo(SampleStore& store, uint64_t split);
 
     struct Decoder;  // the library's decoder, its write context and the file
     std::unique_ptr<Decoder> decoder_;
-    std::string path_;
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
+    FileSource source_;  // opened again for a second decoder
     uint64_t totalSamples_ = 0;  // per channel, from STREAMINFO (0: unknown)
     uint32_t fixedBlock_ = 0;    // block size when STREAMINFO fixes it
 };

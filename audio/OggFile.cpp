@@ -56,22 +56,13 @@ OggFile::OggFile() = default;
 OggFile::~OggFile() = default;
 
 bool OggFile::open(const char* path) {
-    path_ = path ? path : "";
-    data_ = nullptr;
-    return start(reopen());
+    source_.setPath(path);
+    return start(source_.open());
 }
 
 bool OggFile::openMemory(const uint8_t* data, size_t size) {
-    path_.clear();
-    data_ = data;
-    size_ = size;
-    return start(reopen());
-}
-
-std::FILE* OggFile::reopen() const {
-    // Bytes in memory are read through a stream over them, with the same calls as a file.
-    if (data_) return size_ > 0 ? fmemopen(const_cast<uint8_t*>(data_), size_, "rb") : nullptr;
-    return std::fopen(path_.c_str(), "rb");
+    source_.setMemory(data, size);
+    return start(source_.open());
 }
 
 bool OggFile::start(std::FILE* file) {
@@ -141,7 +132,7 @@ bool OggFile::decode(Stream& stream, SampleStore& store, int64_t values) {
 // hole, each where it should be, the second one's values follow, else the
 // first decoder goes on alone (from where it stopped, as if it never had).
 bool OggFile::decodeInTwo(SampleStore& store, int64_t split) {
-    std::unique_ptr<Stream> late = Stream::open(reopen());
+    std::unique_ptr<Stream> late = Stream::open(source_.open());
     if (!late) return false;
     const int64_t base = store.size(), splitValues = split * channels_;
     SampleStore lateStore(store.capacity() - base - splitValues);

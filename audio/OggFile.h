@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <string>
 
+#include "audio/FileSource.h"
 #include "audio/SoundFile.h"
 
 class SignalObj;
@@ -34,8 +34,6 @@ private:
     struct Stream;  // the library's decoding state; keeps the library's header out of here
 
     bool start(std::FILE* file);
-    // The file (or the bytes) opened again, for a second decoder.
-    std::FILE* reopen() const;
     // Decodes up to `values` more values into the store; false when the
     // stream had a hole on the way.
     static bool decode(Stream& stream, SampleStore& store, int64_t values);
@@ -44,9 +42,7 @@ private:
     bool decodeInTwo(SampleStore& store, int64_t split);
 
     std::unique_ptr<Stream> stream_;
-    std::string path_;
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
+    FileSource source_;  // opened again for a second decoder
 };
 
 // Load function of the Ogg Vorbis format.

@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <string>
 
 #include "Encoders.h"
 #include "ReaderProbe.h"
@@ -105,29 +103,20 @@ TEST(OggFile, DamagedFilesStillReadToTheEnd) {
 // at or after the split (where the halves do not join as a clean stream
 // would, one decoder goes on alone).
 TEST(OggFile, TwoHalvesDecodeAsOne) {
-    const char* saved = std::getenv("VEXCORE_THREADS");
-    const std::string restore = saved ? saved : "";
     test::TempDir dir;
     test::writeOggVorbis(dir.path("long.ogg"), test::music(44100, 12.0, 6), 1, 44100);
-    const auto bytes = test::readBytes(dir.path("long.ogg"));
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> files{{"clean", bytes}};
-    for (const double at : {0.3, 0.5, 0.8}) {
-        auto holed = bytes;
-        const size_t from = size_t(double(bytes.size()) * at);
-        for (size_t i = from; i < from + 2000; ++i) holed[i] = uint8_t(i * 37);
-        files.emplace_back("holed at " + std::to_string(at), holed);
-    }
-    files.emplace_back("cut", std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(bytes.size() * 3 / 4)));
-    for (const auto& [name, file] : files) {
+    for (const auto& [name, file] : test::damagedVariants(test::readBytes(dir.path("long.ogg")))) {
         SCOPED_TRACE(name);
         test::writeBytes(dir.path("x.ogg"), file);
-        ::setenv("VEXCORE_THREADS", "1", 1);
-        const auto one = test::readThrough<OggFile>(dir.path("x.ogg"));
-        ::unsetenv("VEXCORE_THREADS");
-        const auto two = test::readThrough<OggFile>(dir.path("x.ogg"));
-        EXPECT_TRUE(one.values == two.values);
+        auto read = [&](bool oneCore) {
+            test::ScopedThreads threads(oneCore);
+            return test::readThrough<OggFile>(dir.path("x.ogg"));
+        };
+        const auto two = read(false);
+        EXPECT_TRUE(read(true).values == two.values);
         // Long enough to split, and decoded to its last value.
-        if (name == "clean") EXPECT_TRUE(two.count > 441000 && !test::unwrittenFrom(two.values, size_t(two.count) - 1));
+        if (name == "clean") {
+            EXPECT_TRUE(two.count > 441000 && !test::unwrittenFrom(two.values, size_t(two.count) - 1));
+        }
     }
-    if (saved) ::setenv("VEXCORE_THREADS", restore.c_str(), 1);
 }

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <cstdlib>
 #include <string>
 #include <tuple>
 
 #include "Signals.h"
+#include "TestFiles.h"
 #include "dsp/QuorbixError.h"
 
 namespace {
@@ -164,7 +164,9 @@ TEST(SignalObj, DCEstimateNearAndFarFromTheThreshold) {
             s->RemoveDCOffset();
             SCOPED_TRACE(std::to_string(offset) + " over " + std::to_string(n));
             EXPECT_NEAR(s->dcOffset, serial, 1e-6);
-            if (std::fabs(serial) > 15.0) EXPECT_EQ(s->dcOffset, serial);
+            if (std::fabs(serial) > 15.0) {
+                EXPECT_EQ(s->dcOffset, serial);
+            }
             EXPECT_EQ(samples(*s) != x, std::fabs(serial) > 15.0);
         }
     }
@@ -207,15 +209,12 @@ TEST(SignalObj, PrepareMonoResamplesOnlyOneChannel) {
 // or in order. With a DC offset the rate change begun beside the estimate is
 // thrown away and redone on the corrected samples.
 TEST(SignalObj, PreparationIsTheSameOnOneThreadOrTwo) {
-    const char* saved = std::getenv("VEXCORE_THREADS");
-    const std::string restore = saved ? saved : "";
     for (int offset : {0, 900}) {
         Samples in = test::music(44100, 20.0, 3);
         for (int16_t& v : in) v = int16_t(std::clamp(v / 2 + offset, -32768, 32767));
         std::vector<std::tuple<Samples, double, double>> runs;
-        for (bool oneThread : {true, false}) {
-            if (oneThread) ::setenv("VEXCORE_THREADS", "1", 1);
-            else ::unsetenv("VEXCORE_THREADS");
+        for (bool oneCore : {true, false}) {
+            test::ScopedThreads threads(oneCore);
             auto s = test::signalOf(in, 44100);
             s->PrepareMono(22050, 2.2);
             runs.emplace_back(samples(*s), s->dcOffset, s->gain);
@@ -223,8 +222,6 @@ TEST(SignalObj, PreparationIsTheSameOnOneThreadOrTwo) {
         EXPECT_TRUE(runs[0] == runs[1]) << "offset " << offset;
         EXPECT_EQ(std::fabs(std::get<1>(runs[0])) > 15.0, offset > 0);
     }
-    if (saved) ::setenv("VEXCORE_THREADS", restore.c_str(), 1);
-    else ::unsetenv("VEXCORE_THREADS");
 }
 
 // The stereo sums are sums of integers: exact in integer arithmetic, and

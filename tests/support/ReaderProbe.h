@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/SoundFile.h"
@@ -45,6 +46,20 @@ inline size_t commonPrefix(const std::vector<int16_t>& got, const std::vector<in
 // True when v[from] and everything after it is still kUnwritten.
 inline bool unwrittenFrom(const std::vector<int16_t>& v, size_t from) {
     return from <= v.size() && std::all_of(v.begin() + from, v.end(), [](int16_t x) { return x == kUnwritten; });
+}
+
+// A good file's bytes, and the same holed by 2000 bytes of junk at 30, 50
+// and 80 % of its length and cut at 75 %.
+inline std::vector<std::pair<std::string, std::vector<uint8_t>>> damagedVariants(const std::vector<uint8_t>& good) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files{{"clean", good}};
+    for (const int percent : {30, 50, 80}) {
+        auto holed = good;
+        const size_t from = good.size() * size_t(percent) / 100;
+        for (size_t i = from; i < from + 2000 && i < holed.size(); ++i) holed[i] = uint8_t(i * 37);
+        files.emplace_back("holed at " + std::to_string(percent) + " %", holed);
+    }
+    files.emplace_back("cut", std::vector<uint8_t>(good.begin(), good.begin() + std::ptrdiff_t(good.size() * 3 / 4)));
+    return files;
 }
 
 }  // namespace test

@@ -12,6 +12,19 @@
 
 namespace test {
 
+ScopedThreads::ScopedThreads(bool oneCore) {
+    const char* now = std::getenv("VEXCORE_THREADS");
+    had_ = now != nullptr;
+    saved_ = now ? now : "";
+    if (oneCore) ::setenv("VEXCORE_THREADS", "1", 1);
+    else ::unsetenv("VEXCORE_THREADS");
+}
+
+ScopedThreads::~ScopedThreads() {
+    if (had_) ::setenv("VEXCORE_THREADS", saved_.c_str(), 1);
+    else ::unsetenv("VEXCORE_THREADS");
+}
+
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "vexcore-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");

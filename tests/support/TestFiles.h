@@ -19,6 +19,20 @@ private:
     std::string dir_;
 };
 
+// Sets VEXCORE_THREADS for its scope (one core) or clears it (both cores),
+// and puts back what was there.
+class ScopedThreads {
+public:
+    explicit ScopedThreads(bool oneCore);
+    ~ScopedThreads();
+    ScopedThreads(const ScopedThreads&) = delete;
+    ScopedThreads& operator=(const ScopedThreads&) = delete;
+
+private:
+    bool had_;
+    std::string saved_;
+};
+
 std::vector<uint8_t> readBytes(const std::string& path);
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool fileExists(const std::string& path);

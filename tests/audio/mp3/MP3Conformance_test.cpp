@@ -100,11 +100,8 @@ TEST(MP3Conformance, ModeChangeEndsInTheLayerException) {
 // stereo at its natural split. Where the second decoder has not settled,
 // the first one goes on alone, which gives the same PCM too.
 TEST(MP3Conformance, TwoHalvesDecodeAsOne) {
-    const char* saved = std::getenv("VEXCORE_THREADS");
-    const std::string restore = saved ? saved : "";
     auto decode = [](const std::vector<uint8_t>& bytes, bool twoHalves, bool* split) {
-        if (twoHalves) ::unsetenv("VEXCORE_THREADS");
-        else ::setenv("VEXCORE_THREADS", "1", 1);
+        test::ScopedThreads threads(!twoHalves);
         mp3::MP3Decoder decoder;
         mp3::MPEG_Args args;
         args.data = bytes.data();
@@ -147,6 +144,4 @@ TEST(MP3Conformance, TwoHalvesDecodeAsOne) {
         splits += split;
     }
     EXPECT_GE(splits, int(streams.size()) / 2);
-    if (saved) ::setenv("VEXCORE_THREADS", restore.c_str(), 1);
-    else ::unsetenv("VEXCORE_THREADS");
 }
