@@ -119,25 +119,39 @@ int32_t dotVector(const int16_t* w, const int16_t* x, int32_t n) {
 }
 // The same 16 values at a time where the processor has AVX2, chosen at run
 // time. Integer sums do not depend on their order, so all three forms agree
-// bit for bit.
-__attribute__((target("avx2"))) int32_t dotWide(const int16_t* w, const int16_t* x, int32_t n) {
+// bit for bit. addTerms adds the rounded terms of 16 taps to acc.
+__attribute__((target("avx2"))) inline __m256i addTerms(__m256i acc, const int16_t* w, const int16_t* x) {
     const __m256i half = _mm256_set1_epi32(1 << (kNhxn - 1));
-    __m256i acc = _mm256_setzero_si256();
-    int32_t k = 0;
-    for (; k + 2 * kLane <= n; k += 2 * kLane) {
-        const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + k));
-        const __m256i xv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + k));
-        const __m256i lo = _mm256_mullo_epi16(wv, xv);
-        const __m256i hi = _mm256_mulhi_epi16(wv, xv);
-        acc = _mm256_add_epi32(acc, _mm256_srai_epi32(_mm256_add_epi32(_mm256_unpacklo_epi16(lo, hi), half), kNhxn));
-        acc = _mm256_add_epi32(acc, _mm256_srai_epi32(_mm256_add_epi32(_mm256_unpackhi_epi16(lo, hi), half), kNhxn));
-    }
+    const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+    const __m256i xv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x));
+    const __m256i lo = _mm256_mullo_epi16(wv, xv);
+    const __m256i hi = _mm256_mulhi_epi16(wv, xv);
+    acc = _mm256_add_epi32(acc, _mm256_srai_epi32(_mm256_add_epi32(_mm256_unpacklo_epi16(lo, hi), half), kNhxn));
+    return _mm256_add_epi32(acc, _mm256_srai_epi32(_mm256_add_epi32(_mm256_unpackhi_epi16(lo, hi), half), kNhxn));
+}
+
+__attribute__((target("avx2"))) inline int32_t lanesSum(__m256i acc) {
     __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
     sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
     sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
-    int32_t v = _mm_cvtsi128_si32(sum);
-    if (k < n) v += dotVector(w + k, x + k, n - k);
-    return v;
+    return _mm_cvtsi128_si32(sum);
+}
+
+__attribute__((target("avx2"))) int32_t dotWide(const int16_t* w, const int16_t* x, int32_t n) {
+    __m256i acc = _mm256_setzero_si256();
+    int32_t k = 0;
+    for (; k + 2 * kLane <= n; k += 2 * kLane) acc = addTerms(acc, w + k, x + k);
+    return lanesSum(acc) + (k < n ? dotVector(w + k, x + k, n - k) : 0);
+}
+
+// Both wings of one output in one pass and one reduction (integer sums, so
+// the order of the terms changes nothing).
+__attribute__((target("avx2"))) int32_t dotWidePair(const int16_t* w1, const int16_t* x1, const int16_t* w2,
+                                                    const int16_t* x2, int32_t n) {
+    __m256i acc = _mm256_setzero_si256();
+    int32_t k = 0;
+    for (; k + 2 * kLane <= n; k += 2 * kLane) acc = addTerms(addTerms(acc, w1 + k, x1 + k), w2 + k, x2 + k);
+    return lanesSum(acc) + (k < n ? dotVector(w1 + k, x1 + k, n - k) + dotVector(w2 + k, x2 + k, n - k) : 0);
 }
 const bool kHaveWide = __builtin_cpu_supports("avx2");
 #else
@@ -145,6 +159,9 @@ constexpr bool kHaveVector = false;
 constexpr bool kHaveWide = false;
 int32_t dotVector(const int16_t* w, const int16_t* x, int32_t n) { return dotPortable(w, x, n); }
 int32_t dotWide(const int16_t* w, const int16_t* x, int32_t n) { return dotPortable(w, x, n); }
+int32_t dotWidePair(const int16_t* w1, const int16_t* x1, const int16_t* w2, const int16_t* x2, int32_t n) {
+    return dotPortable(w1, x1, n) + dotPortable(w2, x2, n);
+}
 #endif
 
 // Taps of the longest wing, the left one starting at the centre: the table is
@@ -272,7 +289,8 @@ uint32_t Resampler::runFast(const int16_t* x, int16_t* y, int32_t count, uint32_
         // At phase 0 the centre tap belongs to the left wing; the right wing
         // starts one step further along the same row.
         const int16_t* wr = phRight == 0 ? row(0) + 1 : row(down ? (phRight * dhb_) >> kNp : phRight);
-        const int32_t v = dot(wl, xr + (last - c), rowTaps_) + dot(wr, x + c + 1, rowTaps_);
+        const int32_t v = Kernel == 2 ? dotWidePair(wl, xr + (last - c), wr, x + c + 1, rowTaps_)
+                                      : dot(wl, xr + (last - c), rowTaps_) + dot(wr, x + c + 1, rowTaps_);
         y[j] = outputSample(v, lpScl_);
     }
     return time;
