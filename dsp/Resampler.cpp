@@ -241,20 +241,18 @@ void Resampler::SetUp(double factor, int32_t channels, double gain) {
 
 // Coefficients of the wing that starts at table position r: the phase for
 // factor >= 1, the Q7 table offset (phase * dhb) >> Np below 1.
-const int16_t* Resampler::row(uint32_t r) {
+const int16_t* Resampler::buildRow(uint32_t r) {
     int16_t* w = rows_.get() + static_cast<size_t>(r) * rowStride_;
-    if (!rowReady_[r]) {
-        std::fill(w, w + rowStride_, int16_t{0});
-        if (factor_ >= 1) {
-            const int32_t a = static_cast<int32_t>(r & kAmask);
-            for (uint32_t h = r >> kNa, k = 0; h < static_cast<uint32_t>(kNwing); h += kNpc, ++k)
-                w[k] = static_cast<int16_t>(coefficient(h, a));
-        } else {
-            for (uint32_t ho = r, k = 0; (ho >> kNa) < static_cast<uint32_t>(kNwing); ho += dhb_, ++k)
-                w[k] = static_cast<int16_t>(coefficient(ho >> kNa, static_cast<int32_t>(ho & kAmask)));
-        }
-        rowReady_[r] = 1;
+    std::fill(w, w + rowStride_, int16_t{0});
+    if (factor_ >= 1) {
+        const int32_t a = static_cast<int32_t>(r & kAmask);
+        for (uint32_t h = r >> kNa, k = 0; h < static_cast<uint32_t>(kNwing); h += kNpc, ++k)
+            w[k] = static_cast<int16_t>(coefficient(h, a));
+    } else {
+        for (uint32_t ho = r, k = 0; (ho >> kNa) < static_cast<uint32_t>(kNwing); ho += dhb_, ++k)
+            w[k] = static_cast<int16_t>(coefficient(ho >> kNa, static_cast<int32_t>(ho & kAmask)));
     }
+    rowReady_[r] = 1;
     return w;
 }
 

@@ -49,7 +49,11 @@ private:
     uint32_t runReference(const int16_t* x, int16_t* y, int32_t count, uint32_t time) const;
     template <int Kernel>  // 0 portable, 1 SSE2, 2 AVX2
     uint32_t runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time);
-    const int16_t* row(uint32_t r);
+    // Row r of coefficients, built on first use (out of line: it is rare).
+    const int16_t* row(uint32_t r) {
+        return rowReady_[r] ? rows_.get() + static_cast<size_t>(r) * rowStride_ : buildRow(r);
+    }
+    __attribute__((noinline)) const int16_t* buildRow(uint32_t r);
 
     std::vector<std::vector<int16_t>> x_;   // input windows, one per channel
     std::vector<std::vector<int16_t>> y_;   // output blocks, one per channel
