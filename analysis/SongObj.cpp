@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <vector>
 #include <iterator>
+#include <vector>
 
 #include "analysis/AnalysisResults.h"
 #include "analysis/BarPatterns.h"

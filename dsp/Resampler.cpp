@@ -137,13 +137,6 @@ __attribute__((target("avx2"))) inline int32_t lanesSum(__m256i acc) {
     return _mm_cvtsi128_si32(sum);
 }
 
-__attribute__((target("avx2"))) int32_t dotWide(const int16_t* w, const int16_t* x, int32_t n) {
-    __m256i acc = _mm256_setzero_si256();
-    int32_t k = 0;
-    for (; k + 2 * kLane <= n; k += 2 * kLane) acc = addTerms(acc, w + k, x + k);
-    return lanesSum(acc) + (k < n ? dotVector(w + k, x + k, n - k) : 0);
-}
-
 // Both wings of one output in one pass and one reduction (integer sums, so
 // the order of the terms changes nothing).
 __attribute__((target("avx2"))) int32_t dotWidePair(const int16_t* w1, const int16_t* x1, const int16_t* w2,
@@ -158,7 +151,6 @@ const bool kHaveWide = __builtin_cpu_supports("avx2");
 constexpr bool kHaveVector = false;
 constexpr bool kHaveWide = false;
 int32_t dotVector(const int16_t* w, const int16_t* x, int32_t n) { return dotPortable(w, x, n); }
-int32_t dotWide(const int16_t* w, const int16_t* x, int32_t n) { return dotPortable(w, x, n); }
 int32_t dotWidePair(const int16_t* w1, const int16_t* x1, const int16_t* w2, const int16_t* x2, int32_t n) {
     return dotPortable(w1, x1, n) + dotPortable(w2, x2, n);
 }
@@ -273,7 +265,7 @@ uint32_t Resampler::runReference(const int16_t* x, int16_t* y, int32_t count, ui
 
 template <int Kernel>
 uint32_t Resampler::runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time) {
-    auto dot = Kernel == 2 ? dotWide : Kernel == 1 ? dotVector : dotPortable;
+    auto dot = Kernel == 1 ? dotVector : dotPortable;
     // With the window reversed, the left wing is a forward run too.
     const int32_t last = static_cast<int32_t>(reversed_.size()) - 1;
     std::reverse_copy(x, x + reversed_.size(), reversed_.begin());

@@ -1,8 +1,8 @@
 #include "dsp/SideBySide.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <atomic>
 #include <exception>
 #include <system_error>
 #include <thread>

@@ -1,6 +1,7 @@
 #include "dsp/SignalObj.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -130,24 +131,22 @@ void SignalObj::MeasureStereo() {
     // is too while it stays below 2^53 (Cauchy-Schwarz bounds the cross sum
     // by the other two), so both give the same bits. Above that only the
     // running double sum gives them.
-    int64_t iLR = 0, iLL = 0, iRR = 0;
-    for (int32_t i = 0; i < length; ++i) {
-        const int32_t l = data[2 * i], r = data[2 * i + 1];
-        iLR += l * r;
-        iLL += l * l;
-        iRR += r * r;
-    }
-    double sLR = double(iLR), sLL = double(iLL), sRR = double(iRR);
-    constexpr int64_t kExact = int64_t(1) << 53;
-    if (iLL >= kExact || iRR >= kExact) {
-        sLR = sLL = sRR = 0;
+    auto sums = [this](auto zero) {
+        decltype(zero) lr = 0, ll = 0, rr = 0;
         for (int32_t i = 0; i < length; ++i) {
             const int32_t l = data[2 * i], r = data[2 * i + 1];
-            sLR += l * r;
-            sLL += l * l;
-            sRR += r * r;
+            lr += l * r;
+            ll += l * l;
+            rr += r * r;
         }
-    }
+        return std::array<decltype(zero), 3>{lr, ll, rr};
+    };
+    const auto exact = sums(int64_t{0});
+    constexpr int64_t kExact = int64_t(1) << 53;
+    const auto s = exact[1] < kExact && exact[2] < kExact
+                       ? std::array<double, 3>{double(exact[0]), double(exact[1]), double(exact[2])}
+                       : sums(0.0);
+    const double sLR = s[0], sLL = s[1], sRR = s[2];
     stereoCorrelation = sLR / std::sqrt(sLL * sRR);
     stereoBalanceDb = 10.0 * std::log10((sLL / length) / (sRR / length));
     stereoMeasured = true;
