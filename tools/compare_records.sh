@@ -40,12 +40,12 @@ if [ $# -eq 0 ]; then
     if [ -z "$songs" ]; then
         # Tonal over noise with a tremolo; bass under clicks at 150 bpm; a
         # sweep over a square wave: three different shapes for every step.
-        sox -n -r 44100 -c 2 -b 16 "$work/synth1.wav" synth 90 pluck 220 pluck 330 synth 90 pinknoise \
+        sox -R -n -r 44100 -c 2 -b 16 "$work/synth1.wav" synth 90 pluck 220 pluck 330 synth 90 pinknoise \
             mix tremolo 2 80 vol 0.5 2>/dev/null
-        sox -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth 60 sine 55 sine 330 vol 0.3 2>/dev/null
-        sox -n -r 44100 -c 2 -b 16 "$work/clicks.wav" synth 0.01 whitenoise vol 0.5 pad 0 0.39 repeat 149 2>/dev/null
-        sox -m "$work/tones.wav" "$work/clicks.wav" "$work/synth2.wav"
-        sox -n -r 44100 -c 2 -b 16 "$work/synth3.wav" synth 75 sine 100-2000 square 110 tremolo 3 60 vol 0.4 2>/dev/null
+        sox -R -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth 60 sine 55 sine 330 vol 0.3 2>/dev/null
+        sox -R -n -r 44100 -c 2 -b 16 "$work/clicks.wav" synth 0.01 whitenoise vol 0.5 pad 0 0.39 repeat 149 2>/dev/null
+        sox -R -m "$work/tones.wav" "$work/clicks.wav" "$work/synth2.wav"
+        sox -R -n -r 44100 -c 2 -b 16 "$work/synth3.wav" synth 75 sine 100-2000 square 110 tremolo 3 60 vol 0.4 2>/dev/null
         rm "$work/tones.wav" "$work/clicks.wav"
         songs="$work/synth1.wav $work/synth2.wav $work/synth3.wav"
     fi
