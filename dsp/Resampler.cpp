@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -223,17 +224,24 @@ void Resampler::SetUp(double factor, int32_t channels, double gain) {
     // padded length.
     rowTaps_ = roundUpToLane(wingTaps);
     rowStride_ = rowTaps_ + kLane;
-    const int32_t rowCount = factor >= 1 ? 1 << kNp : static_cast<int32_t>(dhb_);
-    // Left uninitialised: a row is written whole when first used, and most
-    // conversions use few of them (one for factor 0.5).
-    rows_.reset(new int16_t[static_cast<size_t>(rowCount) * rowStride_]);
-    rowReady_.assign(rowCount, 0);
+    rowCount_ = factor >= 1 ? 1 << kNp : static_cast<int32_t>(dhb_);
+    // The output phases step by dtb mod 2^Np from 0, so they take 2^Np / gcd
+    // values (one for factor 0.5); each output reads a left and a right row.
+    const uint32_t phaseStep = dtb_ & kPmask;
+    const int64_t phases = phaseStep == 0 ? 1 : (int64_t{1} << kNp) / std::gcd(phaseStep, 1u << kNp);
+    rowsVisited_ = std::min<int64_t>(rowCount_, 2 * phases);
     reversed_.assign(xsize, 0);
 }
 
 // Coefficients of the wing that starts at table position r: the phase for
 // factor >= 1, the Q7 table offset (phase * dhb) >> Np below 1.
 const int16_t* Resampler::buildRow(uint32_t r) {
+    if (rowReady_.empty()) {
+        // Left uninitialised: a row is written whole when first used, and
+        // most conversions use few of them.
+        rows_.reset(new int16_t[static_cast<size_t>(rowCount_) * rowStride_]);
+        rowReady_.assign(rowCount_, 0);
+    }
     int16_t* w = rows_.get() + static_cast<size_t>(r) * rowStride_;
     std::fill(w, w + rowStride_, int16_t{0});
     if (factor_ >= 1) {
@@ -306,6 +314,14 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
     int32_t readPos = 0;
     // The first output lies on the first input sample, with Xoff zeros before it.
     if (firstCall_) time_ = static_cast<uint32_t>(xoff) << kNp;
+    // A row costs about what the reference spends on one wing of one output,
+    // plus its page; each output reads two rows per channel. Rows read less
+    // than twice each on average do not pay.
+    Path path = path_;
+    if (path == Path::Auto) {
+        const int64_t rowsBuilt = std::min<int64_t>(rowsVisited_, 2 * int64_t{wanted});
+        path = int64_t{wanted} * channels_ < rowsBuilt ? Path::Reference : Path::Fast;
+    }
 
     do {
         if (last == 0) {
@@ -328,7 +344,8 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
         const bool computed = ycount >= computeFrom && ycount < computeTo;
         uint32_t time = start + static_cast<uint32_t>(nout) * dtb_;
         for (int32_t c = 0; c < channels_ && computed; ++c) {
-            switch (path_) {
+            switch (path) {
+            case Path::Auto:
             case Path::Fast:
                 time = kHaveWide ? runFast<2>(x_[c].data(), y_[c].data(), nout, start)
                                  : runFast<1>(x_[c].data(), y_[c].data(), nout, start);

@@ -14,7 +14,10 @@ public:
     // vector dot products (AVX2 where the processor has it, else SSE2 when
     // compiled for it); Vector128 forces the SSE2 form; Portable is Fast with a
     // plain loop for the dot product, which is what Fast is without SSE2.
-    enum class Path { Fast, Vector128, Portable, Reference };
+    // Auto, the default, is Fast unless the conversion is too short to use
+    // its rows more than once or so: then building them costs more than the
+    // reference's direct sums.
+    enum class Path { Auto, Fast, Vector128, Portable, Reference };
 
     Resampler() = default;
 
@@ -51,7 +54,8 @@ private:
     uint32_t runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time);
     // Row r of coefficients, built on first use (out of line: it is rare).
     const int16_t* row(uint32_t r) {
-        return rowReady_[r] ? rows_.get() + static_cast<size_t>(r) * rowStride_ : buildRow(r);
+        return !rowReady_.empty() && rowReady_[r] ? rows_.get() + static_cast<size_t>(r) * rowStride_
+                                                  : buildRow(r);
     }
     __attribute__((noinline)) const int16_t* buildRow(uint32_t r);
 
@@ -71,12 +75,14 @@ private:
     uint32_t dtb_ = 0;        // output period in input samples, Q15
     uint32_t dhb_ = 0;        // filter step when down-sampling, Q7 table entries
 
-    Path path_ = Path::Fast;
+    Path path_ = Path::Auto;
     // The fast path's coefficient rows, built on first use. A wing's
     // coefficients depend only on where it starts in the table: the phase
     // (factor >= 1) or (phase * dhb) >> Np (factor < 1), one row each.
     int32_t rowTaps_ = 0;            // taps per wing, a whole number of vectors
     int32_t rowStride_ = 0;          // rowTaps_ plus a vector, for the shifted start
+    int32_t rowCount_ = 0;           // rows there can be; allocated on first use
+    int64_t rowsVisited_ = 0;        // at most this many distinct rows are ever used
     std::unique_ptr<int16_t[]> rows_;
     std::vector<uint8_t> rowReady_;
     std::vector<int16_t> reversed_;  // the window back to front, for the left wing

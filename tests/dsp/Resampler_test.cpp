@@ -144,7 +144,7 @@ TEST(Resampler, FastPathsMatchTheReferenceBitForBit) {
           {0.1, 1, 1.0}, {0.0171, 1, 1.0}, {1.5, 2, 1.0}, {37.3, 1, 1.0}, {0.5, 1, 3.7}, {1.0, 1, 8.0}}) {
         const auto in = fullScaleNoise((factor > 10 ? 3000 : 30011) * channels, 11);
         const Result ref = convert(in, factor, Path::Reference, channels, gain);
-        for (const auto path : {Path::Fast, Path::Vector128, Path::Portable})
+        for (const auto path : {Path::Auto, Path::Fast, Path::Vector128, Path::Portable})
             EXPECT_TRUE(convert(in, factor, path, channels, gain) == ref) << factor << " " << channels << " " << gain;
     }
     std::mt19937 gen(2024);
@@ -158,6 +158,7 @@ TEST(Resampler, FastPathsMatchTheReferenceBitForBit) {
         EXPECT_EQ(ref.got, static_cast<int32_t>(n * factor)) << factor << " " << n;
         EXPECT_EQ(ref.consumed, static_cast<int32_t>((ref.got * periodQ15(factor)) >> 15)) << factor << " " << n;
         EXPECT_TRUE(convert(in, factor, Path::Fast) == ref) << factor << " " << n;
+        EXPECT_TRUE(convert(in, factor, Path::Auto) == ref) << factor << " " << n;
     }
 }
 
