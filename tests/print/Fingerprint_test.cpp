@@ -114,18 +114,14 @@ TEST(Fingerprint, CommandWritesTheRecordAndStatuses) {
     const auto x = test::music(kRate, 12.0, 3);
     test::writeWav(dir.path("song.wav"), x, kRate, 1);
     ASSERT_EQ(test::runVexcore({"fp", dir.path("song.wav"), dir.path("a.fp")}), 0);
-    ASSERT_EQ(test::runVexcore({"fp", dir.path("song.wav"), dir.path("b.fp")}), 0);
-    const auto a = test::readBytes(dir.path("a.fp"));
-    EXPECT_EQ(a, test::readBytes(dir.path("b.fp")));  // byte-identical runs
-
-    // The record of the print computed here from the same samples.
+    // Byte for byte the record of the print computed here from the same samples.
     const Print p = printOf(x);
     ASSERT_EQ(p.status, 0);
     PrintRecord record;
     record.fill(p.matrix.data(), p.counts.data());
     BufferDataOutput expected;
     record.write(expected);
-    EXPECT_EQ(a, expected.bytes);
+    EXPECT_EQ(test::readBytes(dir.path("a.fp")), expected.bytes);
 
     // Silent: 1001 leaves the process as 233 (too short is DamagedInput's).
     test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(kRate * 10, 0), kRate, 1);
