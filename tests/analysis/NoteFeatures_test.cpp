@@ -5,10 +5,10 @@
 #include <future>
 #include <thread>
 
+#include "analysis/AnalysisResults.h"
 #include "analysis/IntervalPatterns.h"
 #include "analysis/NoteConcentration.h"
 #include "analysis/PitchBends.h"
-#include "dsp/FFTObj.h"
 #include "dsp/FrameTracker.h"
 #include "analysis/SongObj.h"
 #include "support/Signals.h"
@@ -34,6 +34,21 @@ int32_t clustersOf(std::vector<BendRecord> bends) {
         return -1;
     }
     return answer.get();
+}
+
+// Note concentration of 5 s of equally loud tones, through the song's step
+// (on its shared 4096-sample spectra) into the feature the record keeps.
+NoteConcentration concentrationOf(std::initializer_list<double> hz) {
+    std::vector<int16_t> x(5 * 22050, 0);
+    for (double f : hz) {
+        const auto tone = test::sine(f, 22050, 5.0, 6000.0);
+        for (size_t i = 0; i < x.size(); ++i) x[i] = int16_t(x[i] + tone[i]);
+    }
+    auto song = test::songOf(x, 22050);
+    song->RunStep(13);
+    const NoteConcentration c = song->Results().noteConcentration;
+    EXPECT_EQ(song->Features()[kVoiceRangeConcentration], c.voiceRange);
+    return c;
 }
 
 }  // namespace
@@ -121,22 +136,6 @@ TEST(IntervalPatterns, PatternValuesCountFramesOfLongMatches) {
     EXPECT_FLOAT_EQ(run(60)[0], 70.0f * (5.0f / 13.0f) / 100.0f);
     for (float v : run(50)) EXPECT_EQ(v, 0.0f);  // 500 ms notes are not long enough
 }
-
-namespace {
-
-// Note concentration of 5 s of equally loud tones, from the song's shared
-// 4096-sample spectra.
-NoteConcentration concentrationOf(std::initializer_list<double> hz) {
-    std::vector<int16_t> x(5 * 22050, 0);
-    for (double f : hz) {
-        const auto tone = test::sine(f, 22050, 5.0, 6000.0);
-        for (size_t i = 0; i < x.size(); ++i) x[i] = int16_t(x[i] + tone[i]);
-    }
-    auto song = test::songOf(x, 22050);
-    return ComputeNoteConcentration(song->NoteSpectrum());
-}
-
-}  // namespace
 
 TEST(NoteConcentration, NeedsThreeNeighbouringSemitones) {
     const NoteConcentration none = concentrationOf({3000.0});

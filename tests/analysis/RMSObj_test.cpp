@@ -39,7 +39,6 @@ TEST(RMSObj, LevelsSoundingSpanAndStatistics) {
     std::unique_ptr<SignalObj> s;
     auto rms = framed({0, 200, 400, 600, 800, 1000, 900, 700, 500, 300, 100}, s);
     ASSERT_EQ(rms->FrameCount(), 11);
-    EXPECT_NEAR(rms->HopDuration(), 60.0, 1e-9);
     EXPECT_FLOAT_EQ(rms->PeakLevel(), 1000.0f);
     const double first = rms->FirstSoundingTime(), last = rms->LastSoundingTime();
     EXPECT_NEAR(first, 60.0, 1e-9);
@@ -124,14 +123,7 @@ TEST(RMSObj, LevelChangesOfTwoDecibelsOrMore) {
     std::vector<int> spike(40, 1000);
     spike[20] = 2000;
     EXPECT_EQ(framed(spike, s)->LevelChanges(8).count, 0);
-
-    // A 6 dB step counts once, its floor the quieter side.
-    std::vector<int> step(20, 1000);
-    step.resize(40, 2000);
-    r = framed(step, s)->LevelChanges(8);
-    EXPECT_EQ(r.count, 1);
-    EXPECT_NEAR(r.sum, 20.0 * std::log10(2001.0 / 1001.0) / 128.0, 1e-9);
-    EXPECT_NEAR(r.floor, 20.0 * std::log10(1001.0), 1e-9);
+    // Changes that count: BarDynamics.FadeOutAndLevelChangesAtTheTempo.
 }
 
 TEST(RMSObj, LevelQueryShapesAndEdges) {
@@ -162,25 +154,26 @@ TEST(RMSObj, LevelQueryShapesAndEdges) {
 
 TEST(RMSObj, EventsAtBurstOnsets) {
     const int32_t rate = 22050;
+    RMSObj rms;
+    std::unique_ptr<SignalObj> s;
+    auto detect = [&](const std::vector<int16_t>& x, double frameMs, double overlap) {
+        s = signalOf(x, rate);
+        rms.SetSignal(s.get());
+        rms.ComputeFrames(frameMs, RMSObj::kRectangular, overlap);
+        rms.DetectEvents();
+        return rms.Events();
+    };
     std::vector<int16_t> x(rate * 3, 0);
     addBurst(x, rate / 2, rate / 2, 100.0, 10000.0, 1e9, rate);
-    auto one = signalOf(x, rate);
-    RMSObj rms;
-    rms.SetSignal(one.get());
-    rms.ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
-    rms.DetectEvents();
-    ASSERT_EQ(rms.Events().size(), 1u);
-    EXPECT_NEAR(rms.Events()[0].timeMs, 502.5, 0.1);  // the window's peak, 1/4 period in
-    EXPECT_NEAR(rms.Events()[0].strength, 10000.0, 1.0);
+    auto events = detect(x, 60.0, 0.0);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_NEAR(events[0].timeMs, 502.5, 0.1);  // the window's peak, 1/4 period in
+    EXPECT_NEAR(events[0].strength, 10000.0, 1.0);
     rms.Statistics(0.0, 2000.0);
     EXPECT_EQ(rms.Stats().eventsPerPeriod, 0.0);  // fewer than two events
 
     addBurst(x, 2 * rate, rate / 2, 100.0, 10000.0, 1e9, rate);
-    auto two = signalOf(x, rate);
-    rms.SetSignal(two.get());
-    rms.ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
-    rms.DetectEvents();
-    ASSERT_EQ(rms.Events().size(), 2u);
+    ASSERT_EQ(detect(x, 60.0, 0.0).size(), 2u);
     rms.Statistics(0.0, 2000.0);
     EXPECT_NEAR(rms.Stats().eventsPerPeriod, 2.0 / 0.3, 1e-9);  // 2 events in 3 s
 
@@ -188,22 +181,16 @@ TEST(RMSObj, EventsAtBurstOnsets) {
     std::vector<int16_t> close(rate, 0);
     addBurst(close, rate / 2, rate / 100, 100.0, 10000.0, 1e9, rate);
     addBurst(close, rate / 2 + rate / 25, rate / 10, 100.0, 10000.0, 1e9, rate);
-    auto pair = signalOf(close, rate);
-    rms.SetSignal(pair.get());
-    rms.DetectEvents();
-    EXPECT_EQ(rms.Events().size(), 1u);
+    EXPECT_EQ(detect(close, 60.0, 0.0).size(), 1u);
 
     // Band-passed: decaying 2 kHz bursts every 500 ms rise steeply above the
     // local level; with a minimum rise beyond reach they are no events.
     std::vector<int16_t> y(rate * 3, 0);
     for (int b = 0; b < 5; ++b) addBurst(y, rate / 4 + b * rate / 2, rate / 10, 2000.0, 20000.0, 0.01 * rate, rate);
-    auto band = signalOf(y, rate);
-    rms.SetSignal(band.get());
     rms.SetBand(RMSObj::kBandPass, 2000.0, 600.0);
-    rms.ComputeFrames(120.0, RMSObj::kRectangular, 0.5);
-    rms.DetectEvents();
-    ASSERT_EQ(rms.Events().size(), 5u);
-    for (int b = 0; b < 5; ++b) EXPECT_NEAR(rms.Events()[b].timeMs, 250.0 + 500.0 * b, 0.5) << b;
+    events = detect(y, 120.0, 0.5);
+    ASSERT_EQ(events.size(), 5u);
+    for (int b = 0; b < 5; ++b) EXPECT_NEAR(events[b].timeMs, 250.0 + 500.0 * b, 0.5) << b;
     rms.SetEventLevels(6.0, 30000.0);
     rms.DetectEvents();
     EXPECT_TRUE(rms.Events().empty());

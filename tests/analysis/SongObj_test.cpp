@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "analysis/AnalysisResults.h"
-#include "dsp/FFTObj.h"
 #include "dsp/QuorbixError.h"
 #include "dsp/StopFlags.h"
 #include "support/Signals.h"
@@ -41,7 +40,6 @@ TEST(SongObj, AnalyzeRunsThePipelineSteps) {
     EXPECT_GT(r.level.medianToPeak, 0.2);
     EXPECT_LT(r.level.medianToPeak, 1.0);
     EXPECT_GT(r.level.stdDevToPeak, 0.0);
-    EXPECT_EQ(song->Spectrum().FrameSize(), 512);
     EXPECT_GT(r.spectrum.maxLevel, r.spectrum.meanLevel);
     // The 220 Hz tone passes the 150 Hz low-pass attenuated.
     EXPECT_LT(r.lowBand.meanDb, -6.0);

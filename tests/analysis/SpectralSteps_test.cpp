@@ -19,28 +19,24 @@ constexpr int32_t kRate = 22050;
 // ten of a 500 Hz tone, in either order.
 std::vector<int16_t> busyThenQuiet(bool busyFirst) {
     std::mt19937 gen(7);
-    std::vector<double> phases;
-    for (int32_t hz = 2100; hz <= 2600; hz += 25) phases.push_back(gen() / 4294967296.0 * 2.0 * M_PI);
-    std::vector<int16_t> busy(10 * kRate);
-    for (size_t i = 0; i < busy.size(); ++i) {
-        double v = 0.0;
-        for (size_t k = 0; k < phases.size(); ++k) v += std::sin(2.0 * M_PI * (2100 + 25 * k) * i / kRate + phases[k]);
-        busy[i] = int16_t(std::lround(1500.0 * v));
+    std::vector<int16_t> busy(10 * kRate, 0);
+    for (int32_t hz = 2100; hz <= 2600; hz += 25) {
+        const auto tone = test::sine(hz, kRate, 10.0, 1500.0, gen() / 4294967296.0 * 2.0 * M_PI);
+        for (size_t i = 0; i < busy.size(); ++i) busy[i] = int16_t(busy[i] + tone[i]);
     }
-    std::vector<int16_t> tone = test::sine(500.0, kRate, 10.0, 16000.0);
-    std::vector<int16_t>& a = busyFirst ? busy : tone;
-    std::vector<int16_t>& b = busyFirst ? tone : busy;
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    auto x = test::sine(500.0, kRate, 10.0, 16000.0);
+    x.insert(busyFirst ? x.begin() : x.end(), busy.begin(), busy.end());
+    return x;
 }
 
 }  // namespace
 
 TEST(SpectralSegments, BusyShareInEitherOrderWhateverTheAccumulatorHolds) {
     for (bool busyFirst : {true, false}) {
+        SCOPED_TRACE(busyFirst);
         auto song = test::songOf(busyThenQuiet(busyFirst), kRate);
         const SpectralSegments clean = ComputeSpectralSegments(*song);
-        EXPECT_NEAR(clean.busyShare, 0.5, 0.05) << busyFirst;
+        EXPECT_NEAR(clean.busyShare, 0.5, 0.05);
         EXPECT_GT(clean.busyDensity, 0.5);
         EXPECT_GT(clean.wideBandFill, 0.0);
         gDensityAccumulator.sum = 123.0, gDensityAccumulator.count = 4;  // an earlier walk
@@ -48,6 +44,8 @@ TEST(SpectralSegments, BusyShareInEitherOrderWhateverTheAccumulatorHolds) {
         EXPECT_EQ(dirty.busyShare, clean.busyShare);
         EXPECT_EQ(dirty.busyDensity, clean.busyDensity);
         EXPECT_EQ(dirty.wideBandFill, clean.wideBandFill);
+        song->RunStep(8);  // the record keeps the product
+        EXPECT_EQ(song->Features()[kBusyDensityShare], clean.busyShare * clean.busyDensity);
     }
     auto quiet = test::songOf(test::sine(500.0, kRate, 20.0, 16000.0), kRate);
     EXPECT_EQ(ComputeSpectralSegments(*quiet).busyShare, 0.0);
@@ -70,24 +68,11 @@ TEST(BandChanges, SteadyToneAndNoiseBursts) {
     EXPECT_GE(b.onsetRate / kOnsetRateFactor, 110.0);
     EXPECT_LE(b.onsetRate / kOnsetRateFactor, 135.0);
     EXPECT_GT(b.changeShare, steady.changeShare);
+    bursts->RunStep(9);
+    EXPECT_EQ(bursts->Features()[kBandChangeShare], b.changeShare);
 
     auto shortSong = test::songOf(std::vector<int16_t>(x.begin(), x.begin() + 9 * kRate), kRate);
     const BandChanges none = ComputeBandChanges(shortSong->NoteSpectrum(), shortSong->GetDurationMs());
     EXPECT_EQ(none.changeShare, 0.0);
     EXPECT_EQ(none.onsetRate, 0.0);
-}
-
-TEST(SpectralSteps, PipelineRunsStepsEightToThirteen) {
-    auto song = test::songOf(test::music(kRate, 20.0), kRate);
-    song->Analyze();
-    for (int32_t step : {8, 9, 10, 12, 13}) EXPECT_TRUE(song->StepDone(step)) << step;
-    const AnalysisResults& r = song->Results();
-    EXPECT_GT(r.segments.wideBandFill, 0.0);
-    EXPECT_GT(r.bandChanges.changeShare, 0.0);
-    EXPECT_GT(r.bandChanges.onsetRate, 0.0);
-    const FeatureVector f = song->Features();
-    EXPECT_EQ(f[kBandChangeShare], r.bandChanges.changeShare);
-    EXPECT_EQ(f[kBusyDensityShare], r.segments.busyShare * r.segments.busyDensity);
-    EXPECT_EQ(f[kVoiceRangeConcentration], r.noteConcentration.voiceRange);
-    EXPECT_EQ(f[kIntervalPatternMean], r.intervalPatterns.mean);
 }

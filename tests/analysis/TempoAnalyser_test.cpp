@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -121,14 +122,31 @@ TEST(TempoAnalyser, DenseEventsLeaveNoVoiceBehind) {
     EXPECT_EQ(bars.Count(), 3);
 }
 
-TEST(TempoAnalyser, SustainedToneTakesTheFallback) {
-    auto song = test::songOf(test::sine(440.0, kRate, 20.0, 16000.0), kRate);
-    song->RunStep(1);
-    const TempoResults& r = song->Results().tempo;
+// The style classifier lives for the process: drums, then a sustained tone
+// that takes the fallback (its bars are disabled, so it must not show the
+// drums' styles), then the drums again.
+TEST(TempoAnalyser, SustainedToneBetweenDrumTracksTakesTheFallback) {
+    auto analysed = [](const std::vector<int16_t>& samples) {
+        auto song = test::songOf(samples, kRate);
+        song->Analyze();
+        return song;
+    };
+    const auto drumTrack = drums(120.0, 20.0);
+    const FeatureVector first = analysed(drumTrack)->Features();
+    EXPECT_GT(first[kStyleBest], 0.5);
+    EXPECT_GT(first[kRepeatCoverage], 50.0);
+
+    const auto tone = analysed(test::sine(440.0, kRate, 20.0, 16000.0));
+    const TempoResults& r = tone->Results().tempo;
     EXPECT_TRUE(r.fallback);
-    EXPECT_FALSE(song->RhythmPatternsEnabled());
-    EXPECT_TRUE(song->RhythmPatterns().empty());
+    EXPECT_FALSE(tone->RhythmPatternsEnabled());
+    EXPECT_TRUE(tone->RhythmPatterns().empty());
     EXPECT_GE(r.tempo, 40.0);
     EXPECT_LE(r.tempo, 190.0);
     EXPECT_EQ(r.onsetCount2, 0);
+    EXPECT_EQ(tone->Features()[kStyleBest], 0.0);
+    EXPECT_EQ(tone->Features()[kStyleSecond], 0.0);
+
+    const FeatureVector again = analysed(drumTrack)->Features();
+    EXPECT_EQ(std::memcmp(first.data(), again.data(), sizeof(first)), 0);
 }
