@@ -17,10 +17,7 @@ struct Spectra {
     FFTObj fft;
     Spectra(double hz, int32_t rate, int32_t samples, int32_t n, FrameData::WindowShape window, double overlap,
             double amplitude = 1000) : signal(test::signalOf(test::sine(hz, rate, double(samples) / rate, amplitude), rate)) {
-        fft.SetSignal(signal.get());
-        fft.SetFrameSize(n);
-        fft.SetWindow(window);
-        fft.Compute(overlap);
+        fft.ComputeOn(signal.get(), n, window, overlap);
     }
 };
 
@@ -84,9 +81,7 @@ TEST(FFTObj, ReSampleKeepsEachBandsLargestBin) {
     }
     auto song = test::signalOf(x, rate);
     FFTObj f;
-    f.SetSignal(song.get());
-    f.SetFrameSize(n);
-    f.Compute(0.0);
+    f.ComputeOn(song.get(), n, FrameData::kRectangular, 0.0);
     ASSERT_EQ(f.BinSpacing(), 25.0);
     f.ReSample(40, true);
     EXPECT_EQ(f.BinCount(), 40);
