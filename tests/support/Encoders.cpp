@@ -18,14 +18,6 @@ void fail(const std::string& what, const std::string& path) {
     throw std::runtime_error(what + ": " + path);
 }
 
-struct EncoderDelete {
-    void operator()(FLAC__StreamEncoder* e) const { FLAC__stream_encoder_delete(e); }
-};
-
-struct FileClose {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 // The libvorbis/libogg encoder state, torn down in reverse order of set-up.
 struct VorbisEncoder {
     vorbis_info vi;
@@ -82,7 +74,8 @@ void writeFlac(const std::string& path, const std::vector<int32_t>& samples, int
                int rate, int bitsPerSample) {
     if (channels < 1 || samples.size() % channels != 0)
         fail("sample count is not a whole number of frames", path);
-    std::unique_ptr<FLAC__StreamEncoder, EncoderDelete> enc(FLAC__stream_encoder_new());
+    std::unique_ptr<FLAC__StreamEncoder, decltype(&FLAC__stream_encoder_delete)> enc(FLAC__stream_encoder_new(),
+                                                                                   FLAC__stream_encoder_delete);
     if (!enc) fail("FLAC__stream_encoder_new failed", path);
     const uint64_t frames = samples.size() / channels;
     FLAC__StreamEncoder* e = enc.get();
@@ -119,7 +112,7 @@ void writeOggVorbis(const std::string& path, const std::vector<int16_t>& samples
                     int rate, float quality, int serial) {
     if (channels < 1 || samples.size() % channels != 0)
         fail("sample count is not a whole number of frames", path);
-    std::unique_ptr<FILE, FileClose> file(std::fopen(path.c_str(), "wb"));
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!file) fail("cannot create", path);
     VorbisEncoder enc(channels, rate, quality, serial);
 

@@ -22,6 +22,11 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+std::string readText(const std::string& path) {
+    const auto bytes = test::readBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // The lines without their elapsed times, sorted: what two runs must agree on.
 std::vector<std::string> comparable(std::vector<std::string> jobLines) {
     for (auto& l : jobLines) {
@@ -70,12 +75,11 @@ TEST(VextoolRun, ResumeAfterAHalfGivesTheLinesOfOneRun) {
                                  std::vector<std::string>{"analyze", "fp", "validate"}[i % 3] + "\",\"outcome\":";
         EXPECT_EQ(full[i].rfind(head, 0), 0u) << full[i];
     }
-    EXPECT_NE(full[0].find("\"outcome\":\"ok\",\"status\":0,"), std::string::npos) << full[0];
-    EXPECT_NE(full[0].find(",\"tempo\":"), std::string::npos);
-    EXPECT_NE(full[1].find("\"print\":{\"rows\":[["), std::string::npos);
-    EXPECT_NE(full[2].find("\"decodedMs\":8000,\"preparedMs\":"), std::string::npos);
-    EXPECT_NE(full[6].find("\"outcome\":\"status\",\"status\":1,"), std::string::npos) << full[6];
-    EXPECT_NE(full[7].find("\"outcome\":\"status\",\"status\":233,"), std::string::npos) << full[7];
+    const std::pair<size_t, const char*> fields[] = {
+        {0, "\"outcome\":\"ok\",\"status\":0,"}, {0, ",\"tempo\":"}, {1, "\"print\":{\"rows\":[["},
+        {2, "\"decodedMs\":8000,\"preparedMs\":"}, {6, "\"outcome\":\"status\",\"status\":1,"},
+        {7, "\"outcome\":\"status\",\"status\":233,"}};
+    for (const auto& [line, field] : fields) EXPECT_NE(full[line].find(field), std::string::npos) << full[line];
     EXPECT_NE(err.find("10 ok, 2 status"), std::string::npos) << err;
     EXPECT_NE(err.find(dir.path("lib/sub/broken.mp3") + "  fp  exit status 233"), std::string::npos) << err;
 
@@ -100,18 +104,16 @@ TEST(VextoolRun, InterruptKillsTheWorkersAndLeavesWholeLines) {
     const std::string vextool = test::builtProgram("vextool");
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int out = ::open(dir.path("out.jsonl").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
+        ::dup2(::open(dir.path("out.jsonl").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        ::dup2(::open(dir.path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
         ::execl(vextool.c_str(), vextool.c_str(), "run", "--jobs", "1", "--commands", "validate,analyze",
                 dir.path("lib/a.wav").c_str(), dir.path("lib/b.wav").c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ASSERT_GT(pid, 0);
-    const auto lineCount = [&] {
-        const auto bytes = test::readBytes(dir.path("out.jsonl"));
-        return std::count(bytes.begin(), bytes.end(), '\n');
+    const auto lineCount = [&] {  // whole lines only
+        const std::string text = readText(dir.path("out.jsonl"));
+        return std::count(text.begin(), text.end(), '\n');
     };
     for (int i = 0; i < 3000 && lineCount() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(lineCount(), 2);
@@ -127,12 +129,10 @@ TEST(VextoolRun, InterruptKillsTheWorkersAndLeavesWholeLines) {
     }
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
-    const auto bytes = test::readBytes(dir.path("out.jsonl"));
-    const auto out = lines(std::string(bytes.begin(), bytes.end()));
+    const auto out = lines(readText(dir.path("out.jsonl")));
     ASSERT_EQ(out.size(), 2u);
     for (const auto& l : out) EXPECT_TRUE(l.front() == '{' && l.back() == '}' && l.find("a.wav") != std::string::npos) << l;
-    const auto errBytes = test::readBytes(dir.path("err"));
-    EXPECT_NE(std::string(errBytes.begin(), errBytes.end()).find("interrupted after 2 of 4 jobs"), std::string::npos);
+    EXPECT_NE(readText(dir.path("err")).find("interrupted after 2 of 4 jobs"), std::string::npos);
     // The worker that waited on the FIFO is gone: a writer now finds no reader.
     EXPECT_EQ(::open(dir.path("lib/b.wav").c_str(), O_WRONLY | O_NONBLOCK), -1);
 }
@@ -151,11 +151,8 @@ TEST(VextoolRun, ParallelRecipeGivesTheLinesOfOneRun) {
     const std::string vextool = "'" + test::builtProgram("vextool") + "' run --commands validate,fp";
     for (const std::string& recipe : {files + "parallel --sshlogin 1/: -N 2 " + vextool + " > shared.jsonl 2>/dev/null",
                                       files + "parallel --sshlogin 2/: --transferfile {} --cleanup " + vextool +
-                                          " --jobs 1 {} > copied.jsonl 2>/dev/null"}) {
+                                          " --jobs 1 {} > copied.jsonl 2>/dev/null"})
         ASSERT_EQ(std::system(recipe.c_str()), 0) << recipe;
-    }
-    for (const char* out : {"shared.jsonl", "copied.jsonl"}) {
-        const auto bytes = test::readBytes(dir.path(out));
-        EXPECT_EQ(comparable(lines(std::string(bytes.begin(), bytes.end()))), expected) << out;
-    }
+    for (const char* out : {"shared.jsonl", "copied.jsonl"})
+        EXPECT_EQ(comparable(lines(readText(dir.path(out)))), expected) << out;
 }

@@ -26,34 +26,23 @@ constexpr int64_t kFixtureMs = 8000;
 // Deterministic damage: mt19937's sequence is the same on every platform.
 Bytes cut(const Bytes& f, size_t n) { return Bytes(f.begin(), f.begin() + std::min(n, f.size())); }
 
-Bytes flipped(const Bytes& f, uint32_t seed, int count, size_t from, size_t to = SIZE_MAX) {
-    Bytes b = f;
+Bytes flipped(Bytes b, uint32_t seed, int count, size_t from, size_t to = SIZE_MAX) {
     std::mt19937 gen(seed);
     to = std::min(to, b.size());
     for (int i = 0; i < count; ++i) b[from + gen() % (to - from)] ^= uint8_t(1u << (gen() % 8));
     return b;
 }
 
-Bytes zeroed(const Bytes& f, size_t at, size_t n) {
-    Bytes b = f;
+Bytes zeroed(Bytes b, size_t at, size_t n) {
     std::fill(b.begin() + std::min(at, b.size()), b.begin() + std::min(at + n, b.size()), 0);
     return b;
 }
 
-Bytes withLE(Bytes b, size_t at, uint64_t value, int bytes) {
+// With `value` little-endian at `at`; an Ogg page there is resealed so its checksum holds.
+Bytes withLE(Bytes b, size_t at, uint64_t value, int bytes, size_t oggPage = SIZE_MAX) {
     test::putLE(b, at, value, bytes);
+    if (oggPage != SIZE_MAX) test::resealOggPage(b, oggPage);
     return b;
-}
-
-size_t find(const Bytes& f, const std::string& s, size_t from = 0) {
-    const auto it = std::search(f.begin() + std::min(from, f.size()), f.end(), s.begin(), s.end(),
-                                [](uint8_t a, char b) { return a == uint8_t(b); });
-    return it == f.end() ? std::string::npos : size_t(it - f.begin());
-}
-
-Bytes resealedOggPage(Bytes f, size_t page) {
-    test::resealOggPage(f, page);
-    return f;
 }
 
 struct Variant {
@@ -69,12 +58,12 @@ struct Variant {
 // sizes by the header, so damage behind it keeps the declared length.
 std::vector<Variant> common(const Bytes& f, size_t header, size_t body, uint32_t seed, bool keepsLength) {
     const auto kept = keepsLength ? std::optional<int64_t>(kFixtureMs) : std::nullopt;
-    Bytes random = flipped(Bytes(f.size(), 0), seed, int(f.size()) * 4, 0);
     return {{"clean", f, kept, true}, {"empty", {}}, {"cut-10", cut(f, 10)}, {"cut-in-header", cut(f, header)},
             {"cut-after-header", cut(f, body)}, {"cut-half", cut(f, f.size() / 2), kept},
             {"cut-last-byte", cut(f, f.size() - 1), kept}, {"flip-1-in-header", flipped(f, seed, 1, 0, header)},
             {"flip-40", flipped(f, seed + 1, 40, body), kept}, {"zero-4k", zeroed(f, f.size() / 3, 4096), kept},
-            {"zero-header", zeroed(f, 0, header)}, {"random", random}};
+            {"zero-header", zeroed(f, 0, header)},
+            {"random", flipped(Bytes(f.size(), 0), seed, int(f.size()) * 4, 0)}};
 }
 
 // 8 s of stereo music, enough for a print and an analysis.
@@ -119,7 +108,7 @@ void loadAll(const test::TempDir& dir, const std::string& ext, const std::vector
 TEST(DamagedInput, Wave) {
     test::TempDir dir;
     const Bytes f = clean(dir, "wav");
-    ASSERT_EQ(find(f, "data"), 36u) << "canonical 44-byte header expected";
+    ASSERT_EQ(std::string(f.begin() + 36, f.begin() + 40), "data") << "canonical 44-byte header expected";
     auto v = common(f, 30, 44, 100, true);
     const std::tuple<const char*, size_t, uint32_t, int> fields[] = {
         {"data-size-negative", 40, 0x80000000, 4}, {"data-size-minus-2", 40, 0xFFFFFFFE, 4},
@@ -137,7 +126,9 @@ TEST(DamagedInput, Wave) {
 TEST(DamagedInput, Flac) {
     test::TempDir dir;
     const Bytes f = clean(dir, "flac");
-    ASSERT_LT(find(f, "\xFF\xF8", 4), 8192u) << "audio frames start after 8 KiB";
+    const Bytes sync = {0xFF, 0xF8};
+    ASSERT_LT(std::search(f.begin(), f.end(), sync.begin(), sync.end()) - f.begin(), 8192)
+        << "audio frames start after 8 KiB";
     auto v = common(f, 30, 8192, 200, true);
     // Values x channels keep only their low 32 bits; 0 stands for 600 s of
     // values, which is 300 s of stereo.
@@ -157,19 +148,17 @@ TEST(DamagedInput, Ogg) {
     test::TempDir dir;
     const Bytes f = clean(dir, "ogg");
     // The third page starts the audio; everything before it is headers.
-    const size_t second = find(f, "OggS", 4), third = find(f, "OggS", second + 4);
-    ASSERT_EQ(find(f, "OggS"), 0u);
-    ASSERT_NE(third, std::string::npos);
-    auto v = common(f, second + 20, third + 200, 300, false);
+    const std::vector<size_t> pages = test::oggPages(f);
+    ASSERT_GT(pages.size(), 3u);
+    auto v = common(f, pages[1] + 20, pages[2] + 200, 300, false);
     // The last page's granule position gives the length the reader sizes by.
-    size_t last = third;
-    for (size_t next; (next = find(f, "OggS", last + 4)) != std::string::npos;) last = next;
+    const size_t last = pages.back();
     const std::tuple<const char*, uint64_t, std::optional<int64_t>> granules[] = {
         {"granule-wraps-negative", 0x7FFFFFF0, std::nullopt}, {"granule-huge", 0x7FFFFFFFFFFFFFF0ull, std::nullopt},
         {"granule-unset", ~0ull, std::nullopt}, {"granule-16", 16, 0},  // 0 also shows the reseal was taken
         {"granule-2g-values", 0x3FFFFFF0, int64_t(0x3FFFFFF0 * 1000.0 / kRate)}};  // near the largest count
     for (const auto& [name, frames, ms] : granules)
-        v.push_back({name, resealedOggPage(withLE(f, last + 6, frames, 8), last), ms, false, frames == 0x3FFFFFF0});
+        v.push_back({name, withLE(f, last + 6, frames, 8, last), ms, false, frames == 0x3FFFFFF0});
     loadAll(dir, "ogg", v);
 }
 
