@@ -42,8 +42,8 @@ fault resampler-phase dsp/Resampler.cpp \
     "fast path: right-wing phase is (1 - frac) one step short (missing + 1 of the negation)"
 
 fault rounding-half-up dsp/Rounding.h \
-    'inline double roundHalfAway(double v) { return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5); }' \
-    'inline double roundHalfAway(double v) { return v > 0 ? std::floor(v + 0.5) : std::floor(v + 0.5); }' \
+    '                     : -static_cast<double>(static_cast<int64_t>(0.5 - v));' \
+    '                     : std::floor(v + 0.5);' \
     "roundHalfAway rounds negative halves up (-2.5 -> -2), as floor(v + 0.5) does"
 
 fault huffman-row audio/mp3/MP3Tables.cpp \
@@ -52,8 +52,8 @@ fault huffman-row audio/mp3/MP3Tables.cpp \
     "Huffman table 26 carries linbits 7 instead of 6"
 
 fault stereo-mix-swap dsp/SignalObj.cpp \
-    'data[i] = static_cast<int16_t>(Difference ? (l - r) / 2 : (l + r) / 2);' \
-    'data[i] = static_cast<int16_t>(Difference ? (l + r) / 2 : (l - r) / 2);' \
+    'mixed[i] = static_cast<int16_t>(Difference ? (l - r) / 2 : (l + r) / 2);' \
+    'mixed[i] = static_cast<int16_t>(Difference ? (l + r) / 2 : (l - r) / 2);' \
     "down-mix and difference mix swapped"
 
 fault int-byte-order io/DataOutput.cpp \
@@ -62,9 +62,9 @@ fault int-byte-order io/DataOutput.cpp \
     "writeInt writes little-endian"
 
 fault fft-bin-offset dsp/FFTObj.cpp \
-    '            const double im = x[n - k] * inv;' \
-    '            const double im = x[n - k - 1] * inv;' \
-    "power-of-two magnitudes take the imaginary part of the next bin"
+    '    for (int32_t k = 1; k < half; ++k) im[k] = x[n - k];' \
+    '    for (int32_t k = 1; k < half; ++k) im[k] = x[n - k - 1];' \
+    "magnitudes take the imaginary part of the next bin"
 
 fault tracker-tie dsp/FrameTracker.cpp \
     '        if (distance < bestDistance) {' \
