@@ -94,12 +94,8 @@ TEST(FLACFile, DamagedOrNotTwoHalvesDecodeAsOne) {
     for (const auto& [name, file] : test::damagedVariants(test::readBytes(dir.path("long.flac")))) {
         SCOPED_TRACE(name);
         test::writeBytes(dir.path("x.flac"), file);
-        auto read = [&](bool oneCore) {
-            test::ScopedThreads threads(oneCore);
-            return test::readThrough<FLACFile>(dir.path("x.flac"));
-        };
-        const auto two = read(false);
-        EXPECT_TRUE(read(true).values == two.values);
+        const auto [one, two] = test::readOnOneAndTwoCores<FLACFile>(dir.path("x.flac"));
+        EXPECT_TRUE(one.values == two.values);
         ASSERT_TRUE(two.opened && two.readOk);
         ASSERT_EQ(two.count, static_cast<int32_t>(stereo.size()));
         const size_t k = test::commonPrefix(two.values, stereo);

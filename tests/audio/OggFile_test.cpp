@@ -134,12 +134,8 @@ TEST(OggFile, DamagedOrNotTwoHalvesDecodeAsOne) {
     for (const auto& [name, file] : variants) {
         SCOPED_TRACE(name);
         test::writeBytes(dir.path("x.ogg"), file);
-        auto read = [&](bool oneCore) {
-            test::ScopedThreads threads(oneCore);
-            return test::readThrough<OggFile>(dir.path("x.ogg"));
-        };
-        const auto one = read(true);
-        EXPECT_TRUE(read(false).values == one.values);
+        const auto [one, two] = test::readOnOneAndTwoCores<OggFile>(dir.path("x.ogg"));
+        EXPECT_TRUE(one.values == two.values);
         ASSERT_TRUE(one.opened && one.readOk);
         const size_t n = expectLibrarysDecode(one, dir.path("x.ogg"));
         EXPECT_GT(n, size_t(one.count) * 4 / 10);  // past where any damage starts

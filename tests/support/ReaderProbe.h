@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/SoundFile.h"
+#include "TestFiles.h"
 
 // Runs a SoundFile reader over a file into a buffer pre-filled with a
 // sentinel and longer than the reader's count, so a test sees both what the
@@ -34,6 +35,20 @@ ReadResult readThrough(const std::string& path) {
     r.values.assign(static_cast<size_t>(std::max(r.count, 0)) + 64, kUnwritten);
     r.readOk = reader.readAll(r.values.data());
     reader.close();
+    return r;
+}
+
+// The same file read on one core and on two (a reader may split a long
+// stream between two threads): both results, in that order.
+template <class Reader>
+std::pair<ReadResult, ReadResult> readOnOneAndTwoCores(const std::string& path) {
+    std::pair<ReadResult, ReadResult> r;
+    {
+        ScopedThreads oneCore(true);
+        r.first = readThrough<Reader>(path);
+    }
+    ScopedThreads twoCores(false);
+    r.second = readThrough<Reader>(path);
     return r;
 }
 
