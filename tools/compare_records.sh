@@ -4,11 +4,11 @@
 #
 #   tools/compare_records.sh [--generated] [--ogg-slack N] REF_BUILD NEW_BUILD [AUDIO...]
 #
-# Without AUDIO it takes a few songs of the music packages installed on this
-# machine (or synthesises one when there are none); with --generated, three
-# synthesised songs, the same on every machine. Each is written as WAVE, mono
-# 48 kHz WAVE, FLAC, Ogg Vorbis and MP3. For an analysis record that differs
-# it names the slots that moved, with both values.
+# Without AUDIO it takes three songs of the music packages installed on this
+# machine (Opus ones too, converted like the rest), or three synthesised
+# songs, the same on every machine, when there are none or with --generated.
+# Each is written as WAVE, mono 48 kHz WAVE, FLAC, Ogg Vorbis and MP3. For a
+# record that differs it names the values that moved, with both values.
 #
 # --ogg-slack N: the two builds may decode an Ogg Vorbis file to PCM that
 # differs by at most N per sample (the system's libvorbis, built for another
@@ -35,7 +35,7 @@ trap 'rm -rf "$work"' EXIT INT TERM
 
 if [ $# -eq 0 ]; then
     songs=""
-    [ "$generated" -eq 1 ] || songs=$(find /usr/share/games /usr/share/scummvm \( -iname '*.ogg' -o -iname '*.mp3' \) \
+    [ "$generated" -eq 1 ] || songs=$(find /usr/share/games /usr/share/scummvm \( -iname '*.ogg' -o -iname '*.mp3' -o -iname '*.opus' \) \
             -size +1500k 2>/dev/null | sort | head -n 3)
     if [ -z "$songs" ]; then
         # Tonal over noise with a tremolo; bass under clicks at 150 bpm; a
