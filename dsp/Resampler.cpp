@@ -236,12 +236,6 @@ void Resampler::SetUp(double factor, int32_t channels, double gain) {
 // Coefficients of the wing that starts at table position r: the phase for
 // factor >= 1, the Q7 table offset (phase * dhb) >> Np below 1.
 const int16_t* Resampler::buildRow(uint32_t r) {
-    if (rowReady_.empty()) {
-        // Left uninitialised: a row is written whole when first used, and
-        // most conversions use few of them.
-        rows_.reset(new int16_t[static_cast<size_t>(rowCount_) * rowStride_]);
-        rowReady_.assign(rowCount_, 0);
-    }
     int16_t* w = rows_.get() + static_cast<size_t>(r) * rowStride_;
     std::fill(w, w + rowStride_, int16_t{0});
     if (factor_ >= 1) {
@@ -321,6 +315,12 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
     if (path == Path::Auto) {
         const int64_t rowsBuilt = std::min<int64_t>(rowsVisited_, 2 * int64_t{wanted});
         path = int64_t{wanted} * channels_ < rowsBuilt ? Path::Reference : Path::Fast;
+    }
+    if (path != Path::Reference && rowReady_.empty()) {
+        // Left uninitialised: a row is written whole when first used, and
+        // most conversions use few of them.
+        rows_.reset(new int16_t[static_cast<size_t>(rowCount_) * rowStride_]);
+        rowReady_.assign(rowCount_, 0);
     }
 
     do {

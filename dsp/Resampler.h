@@ -54,8 +54,7 @@ private:
     uint32_t runFast(const int16_t* x, int16_t* y, int32_t count, uint32_t time);
     // Row r of coefficients, built on first use (out of line: it is rare).
     const int16_t* row(uint32_t r) {
-        return !rowReady_.empty() && rowReady_[r] ? rows_.get() + static_cast<size_t>(r) * rowStride_
-                                                  : buildRow(r);
+        return rowReady_[r] ? rows_.get() + static_cast<size_t>(r) * rowStride_ : buildRow(r);
     }
     __attribute__((noinline)) const int16_t* buildRow(uint32_t r);
 
