@@ -1,5 +1,6 @@
 #include "dsp/EllipticalFilter.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -336,25 +337,61 @@ void EllipticalFilter::DesignBandPass(double rate) {
     AppendSections(zeros, poles, sections_);
 }
 
+namespace {
+
+constexpr std::size_t kMaxSections = kListSize / 2;
+
+// The cascade with its section count known at compile time, so that every
+// section's state stays in registers, and skewed: step t runs section j on
+// sample t - j. The sections of one step do not wait on each other, so the
+// processor overlaps them instead of following each sample down the cascade.
+template <std::size_t S>
+void runCascade(const EllipticalFilter::Section* c, std::size_t count, const int16_t* in,
+                std::size_t stride, int16_t* out, int32_t length, double g) {
+    if constexpr (S > 0) {
+        if (count < S) return runCascade<S - 1>(c, count, in, stride, out, length, g);
+    }
+    if constexpr (S == 0) {
+        for (int32_t i = 0; i < length; ++i)
+            out[i] = Filter::ToSample(in[static_cast<std::size_t>(i) * stride] / 32767.0 * g * 32767.0);
+    } else {
+        double x1[S] = {}, x2[S] = {}, y1[S] = {}, y2[S] = {};
+        double carry[S] = {};  // carry[j]: section j - 1's output, one step old
+        auto section = [&](std::size_t j, int64_t i) {
+            const double v = j == 0 ? in[static_cast<std::size_t>(i) * stride] / 32767.0 : carry[j];
+            const double y = v + c[j].c0 * x1[j] + c[j].c2 * x2[j] - c[j].c1 * y1[j] - c[j].c3 * y2[j];
+            x2[j] = x1[j];
+            x1[j] = v;
+            y2[j] = y1[j];
+            y1[j] = y;
+            if (j + 1 == S) out[i] = Filter::ToSample(y * g * 32767.0);
+            else carry[j + 1] = y;
+        };
+        // From the last section down, so each reads its carry before the
+        // section above replaces it; the first and last S - 1 steps have
+        // sections with no sample.
+        auto edgeStep = [&](int64_t t) {
+            for (std::size_t j = S; j-- > 0;) {
+                const int64_t i = t - static_cast<int64_t>(j);
+                if (i >= 0 && i < length) section(j, i);
+            }
+        };
+        const int64_t n = length;
+        const int64_t steps = n + static_cast<int64_t>(S) - 1;
+        const int64_t full = static_cast<int64_t>(S) - 1;
+        int64_t t = 0;
+        for (; t < std::min(full, steps); ++t) edgeStep(t);
+        for (; t < n; ++t)
+            for (std::size_t j = S; j-- > 0;) section(j, t - static_cast<int64_t>(j));
+        for (; t < steps; ++t) edgeStep(t);
+    }
+}
+
+}  // namespace
+
 void EllipticalFilter::Run() {
     const double g = designGain_ * gainFactor_ * kRunScale;
-    struct State {
-        double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
-    };
-    std::vector<State> state(sections_.size());
+    if (sections_.size() > kMaxSections) throw QuorbixError(kOrderMessage);
     const std::size_t stride = source_->width > 0 ? static_cast<std::size_t>(source_->width) : 1;
-    for (int32_t i = 0; i < length_; ++i) {
-        double v = input_[static_cast<std::size_t>(i) * stride] / 32767.0;
-        for (std::size_t j = 0; j < sections_.size(); ++j) {
-            const Section& c = sections_[j];
-            State& s = state[j];
-            const double y = v + c.c0 * s.x1 + c.c2 * s.x2 - c.c1 * s.y1 - c.c3 * s.y2;
-            s.x2 = s.x1;
-            s.x1 = v;
-            s.y2 = s.y1;
-            s.y1 = y;
-            v = y;
-        }
-        output_[i] = ToSample(v * g * 32767.0);
-    }
+    runCascade<kMaxSections>(sections_.data(), sections_.size(), input_, stride, output_, length_, g);
 }
