@@ -42,7 +42,7 @@ int64_t WaveFile::read(void* dest, int64_t n) {
     auto* out = static_cast<unsigned char*>(dest);
     int64_t total = 0;
     while (total < n) {
-        const ssize_t got = ::read(fd_, out + total, static_cast<size_t>(std::min<int64_t>(4096, n - total)));
+        const ssize_t got = ::read(fd_, out + total, static_cast<size_t>(std::min<int64_t>(1 << 20, n - total)));
         if (got <= 0) break;
         total += got;
     }
@@ -110,7 +110,7 @@ bool WaveFile::readAll(int16_t* dest) {
 
 void WaveFile::readInto(SampleStore& store) {
     // Blocks of the size the file is read in; each converted where it landed.
-    constexpr size_t kBlockValues = 2048;
+    constexpr size_t kBlockValues = 1 << 17;
     while (!store.full()) {
         size_t granted = 0;
         int16_t* out = store.space(kBlockValues, granted);
