@@ -5,9 +5,6 @@
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
 
-#include <algorithm>
-#include <cmath>
-
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -19,8 +16,8 @@
 
 namespace {
 
-// The library's float output, converted as its 16-bit path does (scaled by
-// 32768, +0.5, floor, clipped); chained links keep their own channel counts.
+// The library's float output converted as its 16-bit path does (x 32768,
+// + 0.5, floor, clipped); chained links keep their own channel counts.
 std::vector<int16_t> floatDecode(const std::string& path) {
     std::vector<int16_t> out;
     OggVorbis_File vf;
@@ -38,8 +35,8 @@ std::vector<int16_t> floatDecode(const std::string& path) {
 }
 
 // The reader delivered the library's decode as far as both go and wrote
-// nothing after that; returns how far that is. The two round alike on this
-// host; a 32-bit x87 build rounds ties to even, hence a difference of 1.
+// nothing after that; returns how far that is. A 32-bit x87 build rounds
+// ties to even, hence a difference of 1.
 size_t expectLibrarysDecode(const test::ReadResult& r, const std::string& path) {
     const auto decoded = floatDecode(path);
     const size_t n = std::min(decoded.size(), size_t(std::max(r.count, 0)));
@@ -52,26 +49,38 @@ size_t expectLibrarysDecode(const test::ReadResult& r, const std::string& path) 
 
 }  // namespace
 
-TEST(OggFile, DeliversTheLibrarysDecodeInterleaved) {
+// A long stream is decoded in two halves side by side, the second from a
+// seek: the values are the library's and one decoder's, interleaved, clean or
+// damaged before, at or after the split (where the halves do not join, one
+// decoder goes on alone). Damage, even pages lost one after another to
+// flipped bits, is read past to the end.
+TEST(OggFile, DeliversTheLibrarysDecodeInTwoHalvesDamagedOrNot) {
     test::TempDir dir;
-    const std::string path = dir.path("x.ogg");
-    for (const auto& [channels, rate] : {std::pair{1, 44100}, std::pair{2, 48000}}) {
-        SCOPED_TRACE(channels);
-        const auto left = test::sine(330, rate, 1.01, 9000);
-        const auto input = channels == 1 ? left : test::interleave(left, test::sine(550, rate, 1.01, 7000));
-        test::writeOggVorbis(path, input, channels, rate);
-        const auto r = test::readThrough<OggFile>(path);
-        ASSERT_TRUE(r.opened && r.readOk);
-        ASSERT_EQ(r.count, static_cast<int32_t>(input.size()));
-        EXPECT_EQ(r.rate, rate);
-        EXPECT_EQ(r.stereo, channels == 2);
-        EXPECT_EQ(expectLibrarysDecode(r, path), input.size());
+    const int32_t rate = 48000;
+    test::writeOggVorbis(dir.path("long.ogg"), test::interleave(test::music(rate, 10.0, 6), test::music(rate, 10.0, 7)),
+                         2, rate);
+    auto variants = test::damagedVariants(test::readBytes(dir.path("long.ogg")));
+    auto flipped = variants[0].second;
+    for (size_t i = flipped.size() * 3 / 10; i < flipped.size() * 7 / 10; i += 997) flipped[i] ^= 0x10;
+    variants.emplace_back("flipped", flipped);
+    for (const auto& [name, file] : variants) {
+        SCOPED_TRACE(name);
+        test::writeBytes(dir.path("x.ogg"), file);
+        const auto [one, two] = test::readOnOneAndTwoCores<OggFile>(dir.path("x.ogg"));
+        EXPECT_TRUE(one.values == two.values);
+        ASSERT_TRUE(one.opened && one.readOk);
+        EXPECT_TRUE(one.stereo && one.rate == rate);
+        const size_t n = expectLibrarysDecode(one, dir.path("x.ogg"));
+        EXPECT_GT(n, size_t(one.count) * 4 / 10);  // past where any damage starts
+        if (name == "clean") {  // long enough to split, and decoded to its last value
+            EXPECT_TRUE(one.count == 2 * 10 * rate && n == size_t(one.count));
+        }
     }
 }
 
+// The count is the whole chain's frames times the first link's channels.
+// Noise keeps each link many pages long, as the library's chain search expects.
 TEST(OggFile, ChainsAreCutOrLeftShortAtTheFirstLinksCount) {
-    // The count is the whole chain's frames times the first link's channels.
-    // Noise keeps each link many pages long, as the library's chain search expects.
     test::TempDir dir;
     test::writeOggVorbis(dir.path("m.ogg"), test::noise(44100, 1.0, 8000, 1), 1, 44100, 0.4f, 101);
     test::writeOggVorbis(dir.path("s.ogg"), test::noise(44100, 1.0, 8000, 2), 2, 44100, 0.4f, 202);
@@ -84,6 +93,7 @@ TEST(OggFile, ChainsAreCutOrLeftShortAtTheFirstLinksCount) {
 
     const auto more = test::readThrough<OggFile>(dir.path("more.ogg"));
     ASSERT_EQ(more.count, 44100 + 22050);  // the surplus 22050 dropped
+    EXPECT_TRUE(!more.stereo && more.rate == 44100);
     EXPECT_EQ(expectLibrarysDecode(more, dir.path("more.ogg")), 66150u);
     const auto fewer = test::readThrough<OggFile>(dir.path("fewer.ogg"));
     ASSERT_EQ(fewer.count, 2 * (22050 + 44100));
@@ -117,30 +127,4 @@ TEST(OggFile, ChainEndingInAnotherCodecIsRefused) {
     __lsan::ScopedDisabler libraryLoss;
 #endif
     EXPECT_FALSE(test::readThrough<OggFile>(dir.path("chain.ogg")).opened);
-}
-
-// A long single stream is decoded in two halves side by side, the second
-// from a seek; the values are those of one decoder, clean or damaged before,
-// at or after the split (where the halves do not join as a clean stream
-// would, one decoder goes on alone). Damage, even pages lost one after another
-// to flipped bits, is read past to the end.
-TEST(OggFile, DamagedOrNotTwoHalvesDecodeAsOne) {
-    test::TempDir dir;
-    test::writeOggVorbis(dir.path("long.ogg"), test::music(44100, 12.0, 6), 1, 44100);
-    auto variants = test::damagedVariants(test::readBytes(dir.path("long.ogg")));
-    auto flipped = variants[0].second;
-    for (size_t i = flipped.size() * 3 / 10; i < flipped.size() * 7 / 10; i += 997) flipped[i] ^= 0x10;
-    variants.emplace_back("flipped", flipped);
-    for (const auto& [name, file] : variants) {
-        SCOPED_TRACE(name);
-        test::writeBytes(dir.path("x.ogg"), file);
-        const auto [one, two] = test::readOnOneAndTwoCores<OggFile>(dir.path("x.ogg"));
-        EXPECT_TRUE(one.values == two.values);
-        ASSERT_TRUE(one.opened && one.readOk);
-        const size_t n = expectLibrarysDecode(one, dir.path("x.ogg"));
-        EXPECT_GT(n, size_t(one.count) * 4 / 10);  // past where any damage starts
-        if (name == "clean") {  // long enough to split, and decoded to its last value
-            EXPECT_TRUE(one.count > 441000 && n == size_t(one.count));
-        }
-    }
 }

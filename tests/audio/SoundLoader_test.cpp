@@ -7,23 +7,29 @@
 #include "dsp/QuorbixError.h"
 #include "dsp/SignalObj.h"
 
-// A load limited to the start of a file stops decoding early; what it keeps
-// must be exactly what a whole load followed by the crop keeps.
-TEST(SoundLoader, LimitedLoadEqualsWholeLoadCropped) {
+namespace {
+
+// The same interleaved stereo as s.wav, s.flac and s.ogg in `dir`.
+void writeEveryFormat(const test::TempDir& dir, const std::vector<int16_t>& stereo, int32_t rate) {
     registerAllFormats();
-    test::TempDir dir;
-    const int32_t rate = 22050;
-    const auto stereo = test::interleave(test::sine(440, rate, 4.0, 9000.0), test::noise(rate, 4.0, 3000.0, 7));
     test::writeWav(dir.path("s.wav"), stereo, rate, 2);
     test::writeFlac(dir.path("s.flac"), stereo, 2, rate);
     test::writeOggVorbis(dir.path("s.ogg"), stereo, 2, rate);
+}
+
+}  // namespace
+
+// A load limited to the start of a file stops decoding early (the MPEG reader
+// counts frames past the limit) and keeps exactly what a whole load cropped
+// keeps; under one frame both fail with the crop's error.
+TEST(SoundLoader, LimitedLoadEqualsWholeLoadCropped) {
+    test::TempDir dir;
+    const int32_t rate = 22050;
+    writeEveryFormat(dir, test::interleave(test::sine(440, rate, 4.0, 9000.0), test::noise(rate, 4.0, 3000.0, 7)), rate);
     test::writeFlac(dir.path("m.flac"), test::sine(300, rate, 4.0), 1, rate);
     std::vector<const char*> names = {"s.wav", "s.flac", "s.ogg", "m.flac"};
-    // The MPEG reader decodes up front: past the limit it counts frames only.
-    if (test::haveTool("lame") &&
-        test::runProgram("lame", {"--quiet", dir.path("s.wav"), dir.path("s.mp3")}) == 0)
+    if (test::haveTool("lame") && test::runProgram("lame", {"--quiet", dir.path("s.wav"), dir.path("s.mp3")}) == 0)
         names.push_back("s.mp3");
-
     for (const char* name : names) {
         for (double limit : {1500.0, 2999.9, 0.01}) {
             SCOPED_TRACE(std::string(name) + " " + std::to_string(limit));
@@ -33,7 +39,6 @@ TEST(SoundLoader, LimitedLoadEqualsWholeLoadCropped) {
             SignalObj whole, limited;
             ASSERT_TRUE(format->load(whole, path.c_str(), -1));
             if (limit < 1.0) {
-                // Less than one frame: the crop's own error, on both paths.
                 EXPECT_THROW(whole.Crop(0.0, limit), QuorbixError);
                 EXPECT_THROW(format->load(limited, path.c_str(), limit), QuorbixError);
                 continue;
@@ -50,29 +55,23 @@ TEST(SoundLoader, LimitedLoadEqualsWholeLoadCropped) {
     }
 }
 
-
-// A header announcing more than the file holds: the signal keeps the
-// announced duration but its buffer stops a little after the delivered
-// values, and preparing it gives exactly what preparing the whole announced
-// length (silence after the delivered values) gives.
+// A header announcing more than the file holds (WAVE: the data size; FLAC:
+// the STREAMINFO total; Ogg: the last granule position): the signal keeps
+// the announced duration, its buffer stops a little after the delivered
+// values, and it prepares exactly as the announced length with silence after
+// the delivered values would.
 TEST(SoundLoader, ShortFileIsPreparedAsItsAnnouncedLength) {
-    registerAllFormats();
     test::TempDir dir;
-    const int32_t rate = 22050;
-    const double seconds = 3.0, announced = 120.0;
-    const auto music = test::interleave(test::music(rate, seconds, 3), test::music(rate, seconds, 4));
-    test::writeWav(dir.path("s.wav"), music, rate, 2);
-    test::writeFlac(dir.path("s.flac"), music, 2, rate);
-    test::writeOggVorbis(dir.path("s.ogg"), music, 2, rate);
-    // WAVE: the data size; FLAC: the total in STREAMINFO; Ogg: the last granule position.
+    const int32_t rate = 22050, announced = 120 * rate;
+    const double seconds = 3.0;
+    writeEveryFormat(dir, test::interleave(test::music(rate, seconds, 3), test::music(rate, seconds, 4)), rate);
     auto bytes = test::readBytes(dir.path("s.wav"));
-    const uint32_t size = uint32_t(announced * rate) * 4;
-    test::putLE(bytes, 40, size, 4);
+    test::putLE(bytes, 40, uint32_t(announced) * 4, 4);
     test::writeBytes(dir.path("s.wav"), bytes);
-    test::setFlacTotalSamples(dir.path("s.flac"), uint64_t(announced * rate));
+    test::setFlacTotalSamples(dir.path("s.flac"), uint64_t(announced));
     bytes = test::readBytes(dir.path("s.ogg"));
     const size_t last = test::oggPages(bytes).back();
-    test::putLE(bytes, last + 6, uint64_t(announced * rate), 8);
+    test::putLE(bytes, last + 6, uint64_t(announced), 8);
     test::resealOggPage(bytes, last);
     test::writeBytes(dir.path("s.ogg"), bytes);
 
@@ -80,12 +79,11 @@ TEST(SoundLoader, ShortFileIsPreparedAsItsAnnouncedLength) {
         for (const bool stereoPreparation : {false, true}) {
             SCOPED_TRACE(std::string(name) + (stereoPreparation ? " stereo" : " mono"));
             const std::string path = dir.path(name);
-            SignalObj loaded;
+            SignalObj loaded, whole;
             ASSERT_TRUE(findFormat(path.c_str(), path.size())->load(loaded, path.c_str(), -1));
-            EXPECT_DOUBLE_EQ(loaded.durationMs, 1000.0 * int32_t(announced * rate) / rate);
+            EXPECT_DOUBLE_EQ(loaded.durationMs, 1000.0 * announced / rate);
             EXPECT_LT(loaded.elementCount, int32_t(2.5 * seconds * rate * 2));
-            SignalObj whole;
-            whole.CreateBuffer(int32_t(announced * rate) * 2, rate, true);
+            whole.CreateBuffer(announced * 2, rate, true);
             std::copy(loaded.data, loaded.data + loaded.elementCount, whole.data);
             for (SignalObj* s : {&loaded, &whole}) stereoPreparation ? s->Prepare(44100, 50.0) : s->PrepareMono(22050, 2.2);
             ASSERT_EQ(loaded.length, whole.length);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "dsp/QuorbixError.h"
 #include "dsp/SignalObj.h"
 #include "dsp/SpectralStatistics.h"
@@ -36,16 +34,15 @@ TEST(FFTObj, FrameCountsHopsAndTimes) {
     EXPECT_EQ(f.FrameCount(), (100000 - 8192) / 8192 + 1);
 }
 
+// Centred on bin 12, also for a frame size that is not a power of two.
 TEST(FFTObj, FullScaleSineGivesOneOrTheHammingGain) {
-    // Centred on bin 12, also for a frame size that is not a power of two.
-    for (int32_t n : {8192, 1000}) {
+    for (int32_t n : {8192, 1000})
         for (const auto window : {FrameData::kRectangular, FrameData::kHammingWindow}) {
             Spectra s(12.0 * 44100 / n, 44100, n, n, window, 0.0, 32767);
             const float* row = s.fft.Frame(0);
             EXPECT_EQ(std::max_element(row, row + s.fft.BinCount()) - row, 12) << n << " " << window;
             EXPECT_NEAR(row[12], window == FrameData::kRectangular ? 1.0 : 0.54, 2e-3) << n << " " << window;
         }
-    }
 }
 
 // Rows cut at 200 Hz hold the full rows' first bins bit for bit, spaced as
@@ -69,10 +66,10 @@ TEST(FFTObj, KeptBinsAreTheFullRowsFirstBins) {
     EXPECT_THROW(low.ReSample(16, false), QuorbixError);
 }
 
+// Bins 25 Hz apart by the object's spacing; 50 Hz bands to 1000 Hz, then
+// 350 Hz bands to 8000 Hz. A bin on an edge belongs to the band above, and
+// 8000 Hz to none.
 TEST(FFTObj, ReSampleKeepsEachBandsLargestBin) {
-    // 1024-sample frames at 25650 Hz: bins 25 Hz apart by the object's
-    // spacing. 50 Hz bands to 1000 Hz, then 350 Hz bands to 8000 Hz; a bin on
-    // an edge belongs to the band above, and 8000 Hz belongs to none.
     const int32_t n = 1024, rate = 25650;
     std::vector<int16_t> x(3 * n, 0);
     for (const auto& [bin, amplitude] : {std::pair{21, 8000}, {40, 6000}, {319, 5000}, {320, 4000}}) {
@@ -85,12 +82,11 @@ TEST(FFTObj, ReSampleKeepsEachBandsLargestBin) {
     ASSERT_EQ(f.BinSpacing(), 25.0);
     f.ReSample(40, true);
     EXPECT_EQ(f.BinCount(), 40);
-    for (int32_t frame = 0; frame < 3; ++frame) {
+    for (int32_t frame = 0; frame < 3; ++frame)
         for (int32_t band = 0; band < 40; ++band) {
             const double expected = band == 10 ? 8000 : band == 20 ? 6000 : band == 39 ? 5000 : 0;
             EXPECT_NEAR(f.Value(frame, band), expected / 32767, 2e-4) << frame << " band " << band;
         }
-    }
     f.Compute(0.5);  // band rows only: not computed again
     EXPECT_EQ(f.BinCount(), 40);
     Spectra tooFew(100, 1000, 256, 64, FrameData::kRectangular, 0.0);  // 33 bins for 40 bands

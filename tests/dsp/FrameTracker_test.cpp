@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "support/SpectraFixtures.h"
 
 namespace {
@@ -36,8 +34,7 @@ void putPeak(test::SyntheticSpectrum& s, int32_t frame, int32_t k, float h) {
 TEST(FrameTracker, PicksOnlyInnerBinsAndInterpolates) {
     test::SyntheticSpectrum s(1, 32, 3200, 100);  // 50 Hz bins
     for (int32_t k : {1, 28, 30}) s.at(0, k) = 1.0f;  // bin 1 and the top four (28-31) are excluded
-    s.at(0, 9) = 0.5f, s.at(0, 10) = 1.0f, s.at(0, 11) = 0.25f;
-    s.at(0, 20) = 0.004f;  // below the minimum magnitude
+    s.at(0, 9) = 0.5f, s.at(0, 10) = 1.0f, s.at(0, 11) = 0.25f, s.at(0, 20) = 0.004f;  // 0.004: too weak
     FrameTracker t(0.005f, 0.03f);
     t.Run(s);
     const TrackPeak* p = t.FirstFrame()->firstPeak;
@@ -53,18 +50,15 @@ TEST(FrameTracker, PicksOnlyInnerBinsAndInterpolates) {
     w.at(0, 10) = 1.0f, w.at(0, 12) = 1.5f, w.at(0, 13) = 0.1f;
     FrameTracker narrow(0.005f, 0.03f), wide(0.005f, 0.03f);
     wide.SetNeighbourhood(2);
-    narrow.Run(w);
-    wide.Run(w);
+    narrow.Run(w), wide.Run(w);
     EXPECT_EQ(countOf(narrow).peaks, 2);
     EXPECT_EQ(countOf(wide).peaks, 1);
 }
 
 TEST(FrameTracker, LinksToNearestFreePeakLowerOnTies) {
     test::SyntheticSpectrum s(3, 64, 6400, 100);  // 50 Hz bins
-    putPeak(s, 0, 20, 1.0f);
-    putPeak(s, 1, 18, 1.0f);  // 100 Hz below and above 1000 Hz: a tie
-    putPeak(s, 1, 22, 1.0f);
-    putPeak(s, 2, 40, 1.0f);  // too far in log frequency
+    // 100 Hz below and above 1000 Hz: a tie; then 2000 Hz, too far in log frequency.
+    for (const auto& [frame, k] : {std::pair{0, 20}, {1, 18}, {1, 22}, {2, 40}}) putPeak(s, frame, k, 1.0f);
     FrameTracker t(0.005f, 0.5f);
     t.Run(s);
     const TrackPeak* p = t.FirstFrame()->firstPeak;
@@ -88,8 +82,7 @@ TEST(FrameTracker, SummariesAndStatistics) {
         putPeak(s, f, f == 3 ? k1 + 1 : k1, mags[f]);
         putPeak(s, f, 2 * k1, 0.5f);
     }
-    putPeak(s, 0, 1000, 0.3f);
-    putPeak(s, 1, 1000, 0.3f);
+    for (int32_t f : {0, 1}) putPeak(s, f, 1000, 0.3f);
     auto song = test::songOf(std::vector<int16_t>(44100 * 2, 1), 44100);  // 2 s
     FrameTracker t(0.005f, 0.03f);
     t.SetSignal(song.get());

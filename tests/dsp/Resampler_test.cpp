@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <random>
 #include <tuple>
 
@@ -21,8 +19,8 @@ struct Result {
     bool operator==(const Result& o) const { return got == o.got && consumed == o.consumed && out == o.out; }
 };
 
-// Converts `channels` equally long channels stored one after the other, as
-// SignalObj::ChangeRate does for one: wanted = trunc(count * factor).
+// Channels stored one after the other, as SignalObj::ChangeRate passes them;
+// wanted = trunc(count * factor).
 Result convert(const std::vector<int16_t>& in, double factor, Path path = Path::Fast, int32_t channels = 1,
                double gain = 1.0) {
     Resampler r;
@@ -39,6 +37,7 @@ Result convert(const std::vector<int16_t>& in, double factor, Path path = Path::
 // The output clock's step in input samples, 15 fraction bits.
 int64_t periodQ15(double factor) { return static_cast<int64_t>(32768 / factor + 0.5); }
 
+// The whole int16 range, -32768 included.
 std::vector<int16_t> fullScaleNoise(size_t n, uint32_t seed) {
     std::mt19937 gen(seed);
     std::vector<int16_t> x(n);
@@ -54,21 +53,19 @@ double rms(const std::vector<int16_t>& y) {
 
 }  // namespace
 
-// Entries checked against the published listing of the large filter.
+// Entries checked against the published listing of the large filter;
+// ImpD[i] = Imp[i + 1] - Imp[i], and -Imp[last] for the last.
 TEST(ResamplerTable, PinnedEntries) {
     for (const auto& [i, v] : {std::pair{0, 32767}, {4, 32756}, {256, 3566}, {512, -3349}, {284, 51}, {285, -63},
                                {569, 6}, {2560, 0}, {8100, 1}, {8101, 0}, {8191, 0}})
         EXPECT_EQ(kResamplerImp[i], v) << i;
     EXPECT_EQ(*std::min_element(kResamplerImp, kResamplerImp + kResamplerNwing), -7043);
-    // Differences: Imp[i + 1] - Imp[i], and -Imp[last] for the last.
     for (const auto& [i, v] : {std::pair{0, -1}, {3, -5}, {8051, 1}, {8100, -1}, {8191, 0}})
         EXPECT_EQ(kResamplerImpD[i], v) << i;
 }
 
-// The first output lies on the first input sample: with an impulse at input
-// 2m, the 2:1 output is symmetric around output m (the lead-in is zeros), and
-// a pass-band sine comes out in phase (a one-sample slip at 441 Hz would be
-// an error of about 6 % of the amplitude).
+// An impulse at input 2m comes out 2:1 symmetric around output m, and a
+// pass-band sine in phase (a one-sample slip at 441 Hz is a 6 % error).
 TEST(Resampler, FirstOutputLiesOnTheFirstInputSample) {
     for (const int32_t m : {0, 1, 40}) {
         std::vector<int16_t> in(4000, 0);
@@ -89,13 +86,9 @@ TEST(Resampler, FirstOutputLiesOnTheFirstInputSample) {
     }
 }
 
-// Worked by hand from the fixed-point rules for an impulse at input 0: only
-// the centre tap (32767) reaches output 0, only table entry 256 (3566) output 1.
-// E.g. factor 1, +10000: t = 327670000, bit 13 clear, t >> 14 = 19999;
-// (19999 >> 2) * 14746 = 73715254; (73715254 + 4096) >> 13 = 8998. The
-// negative impulse shows the arithmetic shifts rounding toward minus infinity.
-// At 1030 the rounding bit decides: t = 33750010 has bit 13 set, so t >> 14
-// becomes 2060, not 2059, and output 0 becomes 927, not 925.
+// Worked by hand for an impulse at input 0 (only taps 0 and 256 reach outputs
+// 0 and 1). Negative impulses: the shifts round toward minus infinity. At 1030
+// the rounding bit 13 is set and lifts output 0 from 925 to 927.
 TEST(Resampler, ImpulseOutputsFollowTheFixedPointRules) {
     for (const auto& [factor, amplitude, y0, y1] :
          {std::tuple{1.0, 10000, 8998, 979}, {1.0, -10000, -9000, -981}, {0.5, 10000, 4499, 490},
@@ -110,9 +103,10 @@ TEST(Resampler, ImpulseOutputsFollowTheFixedPointRules) {
     }
 }
 
-// 48000 -> 44100 must still move the cut-off to the output's Nyquist
-// frequency: 22.6 kHz would otherwise alias to 21.5 kHz.
-TEST(Resampler, KeepsThePassBandAndRejectsWhatWouldAlias) {
+// 48000 -> 44100 must move the cut-off to the output's Nyquist frequency, or
+// 22.6 kHz aliases to 21.5 kHz. DC keeps unity gain times the gain below
+// factor 1 too (LpScl shrinks with the filter's stretch).
+TEST(Resampler, KeepsThePassBandAndDcAndRejectsWhatWouldAlias) {
     for (const auto& [inRate, outRate, pass, stop] :
          {std::tuple{44100, 22050, 1000, 15000}, {48000, 22050, 5000, 14000}, {48000, 44100, 3000, 22600},
           {22050, 44100, 4000, 0}, {8000, 22050, 1500, 0}}) {
@@ -122,22 +116,17 @@ TEST(Resampler, KeepsThePassBandAndRejectsWhatWouldAlias) {
             EXPECT_LT(rms(convert(test::sine(stop, inRate, 1.0, 20000.0), factor).out), 20000 / M_SQRT2 * 0.01) << inRate;
         }
     }
-}
-
-// Below factor 1 LpScl shrinks with the filter's stretch, so DC keeps unity gain.
-TEST(Resampler, DcComesOutScaledByTheGain) {
-    for (const double factor : {0.459375, 0.91875, 1.0, 2.0}) {
+    for (const double factor : {0.459375, 0.91875, 1.0, 2.0})
         for (const double gain : {1.0, 0.5, -1.0}) {
             const Result r = convert(std::vector<int16_t>(20000, -20000), factor, Path::Fast, 1, gain);
             for (size_t j = 150; j + 150 < r.out.size(); j += 101)
                 ASSERT_NEAR(r.out[j], -20000 * gain, 0.005 * 20000) << factor << " " << gain << " " << j;
         }
-    }
 }
 
-// The fast paths regroup the arithmetic; they must not change one bit. Random
-// factors over the whole range and short inputs ending in every part of a
-// block also check, under the sanitizers, that no path reads outside its window.
+// The fast paths regroup the arithmetic without changing one bit. Random
+// factors and short inputs ending anywhere in a block also let the sanitizers
+// check that no path reads outside its window.
 TEST(Resampler, FastPathsMatchTheReferenceBitForBit) {
     for (const auto& [factor, channels, gain] :
          {std::tuple{0.5, 1, 1.0}, {0.91875, 1, 1.0}, {1.0, 1, 1.0}, {2.0, 1, 1.0}, {0.68934240362811786, 2, 1.0},
@@ -154,7 +143,7 @@ TEST(Resampler, FastPathsMatchTheReferenceBitForBit) {
         const auto n = 2 + static_cast<size_t>(gen() % std::min<uint32_t>(9000, uint32_t(60000 / factor) + 1));
         const auto in = fullScaleNoise(n, trial);
         const Result ref = convert(in, factor, Path::Reference);
-        // The wanted count, and consumed what the output clock covered.
+        // The wanted count, having consumed what the output clock covered.
         EXPECT_EQ(ref.got, static_cast<int32_t>(n * factor)) << factor << " " << n;
         EXPECT_EQ(ref.consumed, static_cast<int32_t>((ref.got * periodQ15(factor)) >> 15)) << factor << " " << n;
         EXPECT_TRUE(convert(in, factor, Path::Fast) == ref) << factor << " " << n;
@@ -162,26 +151,21 @@ TEST(Resampler, FastPathsMatchTheReferenceBitForBit) {
     }
 }
 
-// Resamplers computing only some blocks each, the others walking the window
-// on, give the whole conversion between them: split anywhere, in any number
-// of parts, for down- and up-sampling and two channels.
+// Resamplers each computing some blocks, the others only walking the window
+// on, give the whole conversion between them, however it is split.
 TEST(Resampler, BlockRangesShareOneConversion) {
     for (const auto& [factor, channels] : {std::pair{0.5, 1}, {22050.0 / 48000.0, 1}, {1.5, 2}, {0.1, 1}}) {
         const auto in = fullScaleNoise(size_t(120000 * channels), 5);
         const Result whole = convert(in, factor, Path::Fast, channels);
-        const int32_t wanted = whole.got;
-        for (const std::vector<int32_t>& cuts : {std::vector<int32_t>{wanted / 2}, {1, wanted / 3, wanted - 1}}) {
-            std::vector<int32_t> bounds{0};
-            bounds.insert(bounds.end(), cuts.begin(), cuts.end());
-            bounds.push_back(INT32_MAX);
+        for (const std::vector<int32_t>& bounds : {std::vector<int32_t>{0, whole.got / 2, INT32_MAX},
+                                                   {0, 1, whole.got / 3, whole.got - 1, INT32_MAX}}) {
             Result parts;
             parts.out.assign(whole.out.size(), 0);
             for (size_t k = 0; k + 1 < bounds.size(); ++k) {
                 Resampler r;
                 r.SetUp(factor, channels);
-                int32_t consumed = static_cast<int32_t>(in.size()) / channels;
-                const int32_t got = r.Convert(in.data(), consumed, wanted, parts.out.data(), bounds[k], bounds[k + 1]);
-                if (bounds[k + 1] == INT32_MAX) parts.got = got, parts.consumed = consumed;
+                parts.consumed = static_cast<int32_t>(in.size()) / channels;
+                parts.got = r.Convert(in.data(), parts.consumed, whole.got, parts.out.data(), bounds[k], bounds[k + 1]);
             }
             EXPECT_TRUE(parts == whole) << factor << " in " << bounds.size() - 1 << " parts";
         }
@@ -189,7 +173,7 @@ TEST(Resampler, BlockRangesShareOneConversion) {
 }
 
 // The filter's reach (33 / factor + 10 samples each side) must fit in half
-// the window; just above that limit a block would yield no output and never finish.
+// the window; just above that limit a block would yield nothing and never end.
 TEST(Resampler, RefusesFactorsItCannotServe) {
     const std::vector<int16_t> in(1000, 100);
     for (const double bad : {0.01635, 0.0, 1024.5, std::nan("")}) EXPECT_THROW(convert(in, bad), QuorbixError) << bad;

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <stdexcept>
-#include <string>
 
 // Every task runs once, on one thread or two; of the tasks that throw, the
 // one an in-order run meets first decides the exception, whichever thread

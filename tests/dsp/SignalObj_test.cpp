@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <numeric>
-#include <string>
 #include <tuple>
 
 #include "Signals.h"
@@ -63,6 +60,8 @@ TEST(SignalObj, CreateBufferCropAndExcerpts) {
     EXPECT_EQ(samples(*p), ramp(0, 2000));
 }
 
+// Past 2^53 a double no longer holds every partial sum: the sums are still
+// the running double sums the measure has always taken.
 TEST(SignalObj, StereoMeasureAndDownMix) {
     const auto left = test::sine(300, 8000, 1.0, 10000.0);
     Samples opposite(left.size());
@@ -82,6 +81,20 @@ TEST(SignalObj, StereoMeasureAndDownMix) {
     auto d = test::signalOf({3, -4, -3, 4}, 8000, 2);
     d->MixDifferenceToMono();
     EXPECT_EQ(samples(*d), (Samples{3, -3}));
+
+    const int32_t frames = 9000000;
+    Samples in(2 * size_t(frames));
+    double sLR = 0, sLL = 0, sRR = 0;
+    for (int32_t i = 0; i < frames; ++i) {
+        const int32_t l = 32767 - i % 7, r = -32768 + i % 5;
+        in[2 * size_t(i)] = int16_t(l), in[2 * size_t(i) + 1] = int16_t(r);
+        sLR += l * r, sLL += l * l, sRR += r * r;
+    }
+    ASSERT_GT(sLL, 9007199254740992.0);
+    auto big = test::signalOf(in, 44100, 2);
+    big->MeasureStereo();
+    EXPECT_EQ(big->stereoCorrelation, sLR / std::sqrt(sLL * sRR));
+    EXPECT_EQ(big->stereoBalanceDb, 10.0 * std::log10((sLL / frames) / (sRR / frames)));
 }
 
 TEST(SignalObj, TrimSilenceByBlocksAndCutsLongSilence) {
@@ -93,8 +106,8 @@ TEST(SignalObj, TrimSilenceByBlocksAndCutsLongSilence) {
     s->TrimSilence(2.2, 2.2);
     EXPECT_EQ(s->data[0], 100);
     EXPECT_DOUBLE_EQ(s->durationMs, 1000.0);
-    // Backward blocks of 121 from the end: the 99th (samples 10071..10191)
-    // holds the burst's tail; the scan stops there and reaches a block further.
+    // The 99th block from the end (samples 10071..10191) holds the burst's
+    // tail; the scan stops there and keeps one block more.
     EXPECT_EQ(s->length, 10072 + 121);
     EXPECT_EQ(trimCode(Samples(44100, 0)), 1);
     EXPECT_EQ(trimCode(Samples(44100, 2)), 1);  // mean 2 is not above 2.2
@@ -113,26 +126,11 @@ TEST(SignalObj, TrimSilenceByBlocksAndCutsLongSilence) {
     }
 }
 
-TEST(SignalObj, RemoveDCOffsetScalesTheClippingSideAndNeedsThreeSeconds) {
-    // Removing the offset would clip the bottom: that side is scaled onto the limit.
-    Samples low(10000, 20000);
-    low[5000] = -32768;
-    auto c = test::signalOf(low, 1000);
-    c->RemoveDCOffset();
-    EXPECT_GT(c->dcOffset, 15.0);
-    EXPECT_EQ(c->data[5000], -32768);
-
-    // Under three seconds there is no estimate and nothing changes.
-    auto shortSong = test::signalOf(Samples(3000, 500), 1000);
-    shortSong->RemoveDCOffset();
-    EXPECT_TRUE(std::isnan(shortSong->dcOffset));
-    EXPECT_EQ(samples(*shortSong), Samples(3000, 500));
-}
-
-// Offsets well inside the threshold come from a quicker estimate; it agrees
-// with the single running average to far better than the margin it is given,
-// and near the threshold the single average decides.
-TEST(SignalObj, DCEstimateNearAndFarFromTheThreshold) {
+// Offsets well inside the threshold come from a quicker estimate that must
+// agree with the single running average; near the threshold that average
+// decides. Under three seconds there is no estimate; removing an offset that
+// would clip scales the clipping side onto the limit.
+TEST(SignalObj, RemoveDCOffset) {
     for (const double offset : {0.0, -9.0, 14.95, 14.999, 15.004, -15.02, 40.0}) {
         for (const int32_t n : {44100 * 3 + 1, 44100 * 7 + 3}) {
             Samples x = test::noise(44100, n / 44100.0 + 1.0, 3000.0, 7);
@@ -140,24 +138,33 @@ TEST(SignalObj, DCEstimateNearAndFarFromTheThreshold) {
             for (size_t i = 0; i < x.size(); ++i)  // a fractional offset, spread evenly
                 x[i] = int16_t(x[i] + std::floor(offset * double(i + 1)) - std::floor(offset * double(i)));
             double m = 0.0, sum = 0.0;
-            const int64_t settle = 3 * 44100;
             for (int32_t i = 1; i <= n; ++i) {
                 m += (x[size_t(i - 1)] - m) * (1000.0 / (44100 * 1000.0));
-                if (i > settle) sum += m;
+                if (i > 3 * 44100) sum += m;
             }
-            const double serial = sum / double(n - settle);
+            const double serial = sum / double(n - 3 * 44100);
             auto s = test::signalOf(x, 44100);
             s->RemoveDCOffset();
             SCOPED_TRACE(std::to_string(offset) + " over " + std::to_string(n));
             EXPECT_NEAR(s->dcOffset, serial, 1e-6);
-            Samples expected = x;
             if (std::fabs(serial) > 15.0) {  // removed, each sample rounded
                 EXPECT_EQ(s->dcOffset, serial);
-                for (auto& v : expected) v = int16_t(std::lround(v - s->dcOffset));
+                for (auto& v : x) v = int16_t(std::lround(v - s->dcOffset));
             }
-            EXPECT_EQ(samples(*s), expected);
+            EXPECT_EQ(samples(*s), x);
         }
     }
+    auto shortSong = test::signalOf(Samples(3000, 500), 1000);
+    shortSong->RemoveDCOffset();
+    EXPECT_TRUE(std::isnan(shortSong->dcOffset));
+    EXPECT_EQ(samples(*shortSong), Samples(3000, 500));
+
+    Samples low(10000, 20000);
+    low[5000] = -32768;
+    auto c = test::signalOf(low, 1000);
+    c->RemoveDCOffset();
+    EXPECT_GT(c->dcOffset, 15.0);
+    EXPECT_EQ(c->data[5000], -32768);
 }
 
 TEST(SignalObj, NormalizeRoundsAndScalesStereoDifference) {
@@ -175,9 +182,10 @@ TEST(SignalObj, NormalizeRoundsAndScalesStereoDifference) {
     }
 }
 
-// The preparation gives the same samples whether its pieces run side by side
-// or in order. With a DC offset the rate change begun beside the estimate is
-// thrown away and redone on the corrected samples.
+// The same samples whether the pieces run side by side or in order; with a DC
+// offset the rate change begun beside the estimate is redone on the corrected
+// samples. A two-channel signal is neither mixed nor resampled: only its
+// first `length` values are used.
 TEST(SignalObj, PrepareMonoIsTheSameOnOneThreadOrTwo) {
     for (int offset : {0, 900}) {
         Samples in = test::music(44100, 20.0, 3);
@@ -196,35 +204,10 @@ TEST(SignalObj, PrepareMonoIsTheSameOnOneThreadOrTwo) {
         EXPECT_TRUE(runs[0] == runs[1]) << "offset " << offset;
         EXPECT_EQ(std::fabs(std::get<1>(runs[0])) > 15.0, offset > 0);
     }
-
-    // The validation prepares whatever the channel count: only the first
-    // `length` values are used and a two-channel signal is not resampled.
     const auto tone = test::sine(500, 44100, 2.0);
     auto two = test::signalOf(test::interleave(tone, tone), 44100, 2);
     two->PrepareMono(22050, 2.2);
     EXPECT_EQ(two->rate, 44100);
     EXPECT_EQ(two->elementCount, two->length);
     EXPECT_LE(two->length, 88200);
-}
-
-// The stereo sums are sums of integers: exact in integer arithmetic, and
-// past 2^53, where a double can no longer hold every partial sum, they are
-// the running double sums the measure has always taken.
-TEST(SignalObj, StereoSumsPastTwoToThe53AreTheRunningDoubleSums) {
-    const int32_t frames = 9000000;
-    Samples in(2 * size_t(frames));
-    double sLR = 0, sLL = 0, sRR = 0;
-    for (int32_t i = 0; i < frames; ++i) {
-        const int32_t l = 32767 - i % 7, r = -32768 + i % 5;
-        in[2 * size_t(i)] = int16_t(l);
-        in[2 * size_t(i) + 1] = int16_t(r);
-        sLR += l * r;
-        sLL += l * l;
-        sRR += r * r;
-    }
-    ASSERT_GT(sLL, 9007199254740992.0);
-    auto s = test::signalOf(in, 44100, 2);
-    s->MeasureStereo();
-    EXPECT_EQ(s->stereoCorrelation, sLR / std::sqrt(sLL * sRR));
-    EXPECT_EQ(s->stereoBalanceDb, 10.0 * std::log10((sLL / frames) / (sRR / frames)));
 }

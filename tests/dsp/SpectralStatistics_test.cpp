@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "support/SpectraFixtures.h"
 
 namespace {
@@ -54,9 +52,9 @@ TEST(SpectralStatistics, BandLevels) {
     EXPECT_EQ(BandMeanLevel(s, 40, 10, 0, 1000, false), 0.0);
 }
 
+// Bins 0..3 at level 0.5: frames 0..5 have one loud value (density 0.25),
+// frames 6..9 four (density 1). Segments of 20 ms = 2 frames.
 TEST(SpectralStatistics, DensityBoundarySearch) {
-    // Bins 0..3 with level 0.5: frames 0..5 have one loud value (density
-    // 0.25), frames 6..9 four (density 1). Segments of 20 ms = 2 frames.
     EightBins s(10);
     for (int32_t f = 0; f < 10; ++f)
         for (int32_t k = 0; k < (f < 6 ? 1 : 4); ++k) s.at(f, k) = 1.0f;

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <numeric>
-
 #include "TestFiles.h"
 #include "io/DataOutput.h"
 
@@ -15,18 +13,19 @@ TEST(DataOutput, IntIsBigEndian) {
     EXPECT_EQ(out.bytes, (Bytes{0xED, 0xCB, 0xA9, 0x88}));
 }
 
+// 3000 bytes run past the 2048-byte buffer; a second close does nothing.
 TEST(FileDataOutput, OverwritesWithoutTruncatingAndCreatesPrivateFiles) {
     test::TempDir dir;
     const std::string existing = dir.path("record"), fresh = dir.path("fresh");
     test::writeBytes(existing, Bytes(3100, 0xAA));
-    Bytes big(3000);  // past the 2048-byte buffer
-    std::iota(big.begin(), big.end(), 0);
+    Bytes big(3000);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i);
     for (const std::string& path : {existing, fresh}) {
         FileDataOutput out;
         ASSERT_TRUE(out.open(path.c_str()));
         for (uint8_t b : big) out.writeByte(b);
         out.close();
-        out.close();  // a second close does nothing
+        out.close();
     }
     EXPECT_EQ(test::readBytes(fresh), big);
     big.resize(3100, 0xAA);

@@ -4,16 +4,7 @@
 
 #include "io/DataOutput.h"
 
-namespace {
-
 using Bytes = std::vector<uint8_t>;
-
-void put16(Bytes& b, size_t at, uint16_t v) {
-    b[at] = uint8_t(v >> 8);
-    b[at + 1] = uint8_t(v);
-}
-
-}  // namespace
 
 TEST(PrintRecord, FillWritesTheWholeRecord) {
     double matrix[280] = {};
@@ -27,11 +18,9 @@ TEST(PrintRecord, FillWritesTheWholeRecord) {
     r.fill(matrix, counts);
 
     Bytes expected(565, 0);
+    auto put16 = [&](size_t at, int v) { expected[at] = uint8_t(v >> 8), expected[at + 1] = uint8_t(v); };
     expected[0] = 1;
-    put16(expected, 1, 32767);
-    put16(expected, 3, 32766);
-    put16(expected, 1 + 2 * 41, uint16_t(-16383));
-    put16(expected, 559, uint16_t(-32767));
+    put16(1, 32767), put16(3, 32766), put16(1 + 2 * 41, -16383), put16(559, -32767);
     expected[561] = 41, expected[562] = 7, expected[563] = 5, expected[564] = 3;  // descending
     BufferDataOutput out;
     r.write(out);

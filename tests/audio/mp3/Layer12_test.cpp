@@ -1,13 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
-#include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "audio/mp3/BitStream.h"
 #include "audio/mp3/FrameHeader.h"
@@ -53,22 +49,18 @@ TEST(Layer2Tables, SelectionFollowsRateAndBitratePerChannel) {
 
 namespace {
 
-class BitWriter {
-public:
+struct BitWriter {
     void put(uint32_t value, unsigned n) {
-        for (unsigned i = n; i-- > 0; ++bits_) {
-            if (bits_ % 8 == 0) bytes.push_back(0);
-            if ((value >> i) & 1u) bytes.back() |= uint8_t(0x80u >> (bits_ % 8));
+        for (unsigned i = n; i-- > 0; ++bits) {
+            if (bits % 8 == 0) bytes.push_back(0);
+            if ((value >> i) & 1u) bytes.back() |= uint8_t(0x80u >> (bits % 8));
         }
     }
     std::vector<uint8_t> bytes;
-
-private:
-    size_t bits_ = 0;
+    size_t bits = 0;
 };
 
-class Capture : public Obuffer {
-public:
+struct Capture : Obuffer {
     void append(int channel, int16_t sample) override { pcm[channel & 1].push_back(sample); }
     std::vector<int16_t> pcm[2];
 };

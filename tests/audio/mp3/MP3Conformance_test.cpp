@@ -1,21 +1,21 @@
+// The decoder against reference decodes: the conformance vectors' PCM when
+// present, and an independent decoder's output for encoder-made files.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "audio/mp3/MP3Decoder.h"
 #include "support/MP3Fixtures.h"
+#include "support/Signals.h"
 #include "support/TestFiles.h"
 
 namespace {
 
 const std::string kDir = std::string(VEX_CONFORMANCE_DIR) + "/mpeg-audio";
 
-#define REQUIRE_VECTORS()                              \
-    if (!test::fileExists(kDir + "/MANIFEST.tsv"))     \
+#define REQUIRE_VECTORS()                          \
+    if (!test::fileExists(kDir + "/MANIFEST.tsv")) \
     GTEST_SKIP() << "MPEG audio conformance vectors not found in " << kDir
 
 test::Mp3Decode decodeVector(const std::string& name) { return test::decodeMp3File(kDir + "/" + name + ".bit"); }
@@ -31,11 +31,10 @@ void expectMatchesReference(const test::Mp3Decode& d, const std::string& name, s
 
 }  // namespace
 
-// Every standard vector: Layers I, II and III, MPEG-1 and the low sampling
-// frequencies, every channel mode. In l3-he_mode the first frame is
-// single-channel and later ones are not: the search passes over the
-// two-channel frames, and inside their data it meets a header-like word with
-// reserved layer bits, which stops the decoding with the reader's text.
+// Layers I, II and III, MPEG-1 and the low sampling frequencies, every channel
+// mode. l3-he_mode's later frames are two-channel after a single-channel
+// first: the search passes over them and meets, inside their data, a
+// header-like word with reserved layer bits, which ends the decoding.
 TEST(MP3Conformance, StandardVectorsMatchTheReference) {
     REQUIRE_VECTORS();
     int compared = 0;
@@ -58,12 +57,11 @@ TEST(MP3Conformance, StandardVectorsMatchTheReference) {
     EXPECT_EQ(compared, 22);
 }
 
-// Vectors outside the standard set. Single frames among tags are found and
-// decode like the reference; a frame carrying only an encoder's info tag is
-// an ordinary frame to us, whose empty main data decodes to stereo silence.
-// After one damaged byte (Layer III side information, Layer II allocation)
-// the earlier frames still match, and the stream decodes on to its last
-// whole frame (l3's 217th is truncated).
+// Single frames among tags decode like the reference; a frame with only an
+// encoder's info tag is an ordinary frame whose empty main data is stereo
+// silence. After one damaged byte (Layer III side information, Layer II
+// allocation) earlier frames still match and the stream decodes on to its
+// last whole frame (l3's 217th is truncated).
 TEST(MP3Conformance, NonstandardVectorsDecodeEveryWholeFrame) {
     REQUIRE_VECTORS();
     // Whole frames, and how many of them match the reference (0: silence).
@@ -78,19 +76,17 @@ TEST(MP3Conformance, NonstandardVectorsDecodeEveryWholeFrame) {
         const test::Mp3Decode d = decodeVector(name);
         ASSERT_TRUE(d.ok) << d.error;
         ASSERT_EQ(d.pcm.size(), size_t(d.channels) * 1152u * size_t(frames));
-        if (matching > 0) {
+        if (matching > 0)
             expectMatchesReference(d, name, size_t(matching) * 1152);
-        } else {
+        else
             EXPECT_EQ(std::count(d.pcm.begin(), d.pcm.end(), int16_t(0)), 2 * 1152);
-        }
     }
 }
 
 // A Layer III stream split between two decoders, the second started a few
-// frames early, gives the PCM of one decoder bit for bit: every vector with
-// its split forced, and a long lame stream with short blocks and joint
-// stereo at its natural split. Where the second decoder has not settled,
-// the first one goes on alone, which gives the same PCM too.
+// frames early, gives one decoder's PCM bit for bit (or, where the second has
+// not settled, the first goes on alone): every vector with its split forced,
+// and a long encoder-made stream with short blocks and joint stereo.
 TEST(MP3Conformance, TwoHalvesDecodeAsOne) {
     auto decode = [](const std::vector<uint8_t>& bytes, bool twoHalves, bool* split) {
         test::ScopedThreads threads(!twoHalves);
@@ -120,12 +116,10 @@ TEST(MP3Conformance, TwoHalvesDecodeAsOne) {
     test::TempDir dir;
     const std::string wav = dir.path("in.wav"), mp3 = dir.path("in.mp3");
     // Clicks between tones make the encoder switch to short blocks.
-    if (std::system(("sox -n -r 44100 -c 2 -b 16 " + wav +
-                     " synth 20 square 3 sine 440 2>/dev/null && "
+    if (std::system(("sox -n -r 44100 -c 2 -b 16 " + wav + " synth 20 square 3 sine 440 2>/dev/null && "
                      "lame --quiet -b 128 -m j " + wav + " " + mp3).c_str()) == 0)
         streams.emplace_back("lame", test::readBytes(mp3));
     ASSERT_FALSE(streams.empty()) << "neither conformance vectors nor lame and sox";
-
     int splits = 0;
     for (const auto& s : streams) {
         SCOPED_TRACE(s.first);
@@ -134,4 +128,33 @@ TEST(MP3Conformance, TwoHalvesDecodeAsOne) {
         splits += split;
     }
     EXPECT_GE(splits, int(streams.size()) / 2);
+}
+
+// Encoder-made VBR files (the channels differ, so joint stereo has a side
+// signal to code) decode like an independent decoder decodes them, its
+// rounded output against our truncated one; without the encoder's info frame
+// both start at the same sample.
+TEST(MP3Peer, EncodedFilesMatchAnIndependentDecoder) {
+    if (!test::haveTool("lame") || !test::haveTool("mpg123")) GTEST_SKIP() << "lame or mpg123 not installed";
+    test::TempDir dir;
+    const std::string wav = dir.path("in.wav"), mp3 = dir.path("out.mp3"), raw = dir.path("out.raw");
+    for (const auto& [rate, channels, args] : {std::tuple{44100, 2, "-V 2 -m j"}, {22050, 1, "-V 5 -m m"}}) {
+        const std::string tag = std::to_string(rate) + " Hz " + args;
+        SCOPED_TRACE(tag);
+        const auto left = test::music(rate, 3.0, 1);
+        test::writeWav(wav, channels == 1 ? left : test::interleave(left, test::music(rate, 3.0, 2)), rate, channels);
+        const std::string encode = "lame --quiet -t " + std::string(args) + " '" + wav + "' '" + mp3 + "'";
+        ASSERT_EQ(std::system(encode.c_str()), 0) << encode;
+        const std::string decode = "mpg123 -q --no-gapless -s '" + mp3 + "' > '" + raw + "'";
+        ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
+        const test::Mp3Decode d = test::decodeMp3File(mp3);
+        ASSERT_TRUE(d.ok) << d.error;
+        EXPECT_EQ(d.rate, rate);
+        EXPECT_EQ(d.channels, channels);
+        const std::vector<int16_t> ref = test::readPcm16(raw);
+        EXPECT_EQ(d.pcm.size(), ref.size());
+        const size_t n = std::min(d.pcm.size(), ref.size());
+        ASSERT_GE(n, size_t(2 * rate * channels));
+        test::expectWithinConformanceBounds(d.pcm.data(), ref.data(), n, tag);
+    }
 }

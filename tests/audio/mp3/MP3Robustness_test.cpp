@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "audio/mp3/FrameHeader.h"
 #include "audio/mp3/MP3File.h"
@@ -15,15 +12,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Header words: MPEG-1 Layer III 128 kbit/s 44.1 kHz (417-byte frames),
-// single channel or stereo; MPEG-2 Layer III 64 kbit/s 22.05 kHz (208 bytes).
+// MPEG-1 Layer III 128 kbit/s 44.1 kHz (417-byte frames); MPEG-2 64 kbit/s 22.05 kHz (208).
 constexpr uint32_t kMono44 = 0xFFFB90C0;
 constexpr uint32_t kStereo44 = 0xFFFB9000;
 constexpr uint32_t kMono22 = 0xFFF380C0;
 
-// A frame of the header's size (417 bytes for headers without one); the
-// bytes after the header are `fill`. Zeros are empty side information and
-// main data, which decode to silence.
+// A frame of the header's size (else 417 bytes) filled with `fill`; zeros decode to silence.
 Bytes frame(uint32_t header, uint8_t fill = 0) {
     mp3::FrameHeader h;
     h.decode(header);
@@ -60,12 +54,11 @@ size_t decodedSize(const Bytes& stream) {
 
 }  // namespace
 
-// Every frame counts, whatever its layer, rate, channels or number (a
-// thousand stereo frames: over a million samples), and however damaged: side
-// information of all ones (part2_3_length 4095, big_values 511, main_data_begin
-// 511 before the stream start, table selects 31), then seeded random bytes in
-// every layer and mode (any allocation, scale factor index 63, oversized group
-// codes, intensity and mid/side, reads past the frame end).
+// Every frame counts whatever its layer, rate, mode or number (1000 stereo
+// frames: over a million samples) and however damaged: all-ones side
+// information (every field at its maximum, main data before the stream
+// start), then seeded random bytes (any allocation, scale factor 63,
+// oversized group codes, intensity and mid/side, reads past the frame end).
 TEST(MP3Reader, CountsSamplesOfEveryFrameDamagedOrNot) {
     struct Case { uint32_t header; int frames, rate, channels, perFrame; };
     for (const Case& c : {Case{kMono44, 7, 44100, 1, 1152}, Case{kStereo44, 1000, 44100, 2, 1152},
@@ -84,10 +77,9 @@ TEST(MP3Reader, CountsSamplesOfEveryFrameDamagedOrNot) {
         EXPECT_EQ(d.rate, c.rate);
         EXPECT_EQ(d.channels, c.channels);
         EXPECT_EQ(d.pcm.size(), size_t(c.frames * c.perFrame * c.channels));
-        Bytes damaged = frame(c.header, 0xFF);
+        Bytes damaged = frame(c.header, 0xFF), f = frame(c.header);
         std::mt19937 rng(c.header);
         for (int i = 0; i < 40; ++i) {
-            Bytes f = frame(c.header);
             for (size_t j = 4; j < f.size(); ++j) f[j] = uint8_t(rng());
             damaged = damaged + f;
         }
@@ -112,8 +104,8 @@ TEST(MP3Reader, SkipsAnId3v2TagBeforeTheFirstHeader) {
     EXPECT_EQ(test::decodeMp3Bytes(tag + frames(kMono44, 3)).rate, 48000);
 }
 
-// Made here and, when present, the conformance set's own: the preparation
-// fails, without an exception or with the reader's documented text.
+// Made here and, when present, the conformance set's: the preparation fails,
+// without an exception or with the reader's documented text.
 TEST(MP3Reader, StreamsWithoutAFrameFailAsDocumented) {
     Bytes pastEnd = id3v2(0);
     pastEnd[6] = 0x7F;  // a tag size far beyond the file
@@ -168,11 +160,10 @@ TEST(MP3Reader, FindsFramesPastJunkAndStopsAtTheFirstUnusableOne) {
     EXPECT_EQ(decodedSize(Bytes{0, 0xFF, 0xE3, 0x90, 0xC0} + frames(kMono44, 2)), 2u * 1152u);
 }
 
-// Through the load function from a file, behind two megabytes of zeros that
-// make the header search slide across many read windows. A limited load only
-// walks the headers past what it keeps, yet ends exactly as a whole decode
-// does: the same duration when a truncated frame ends the stream, the same
-// error when a later header has the reserved layer.
+// From a file, behind 2 MB of zeros the header search slides across in many
+// read windows. A limited load only walks the headers past what it keeps, yet
+// ends as a whole decode does: the same duration when a truncated frame ends
+// the stream, the same error at a later header with the reserved layer.
 TEST(MP3Reader, FileLoadsLimitedOrNotEndAsAWholeDecodeDoes) {
     test::TempDir dir;
     const double limitMs = 60.0;  // about two of the forty 26 ms frames

@@ -2,8 +2,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "audio/mp3/MP3Tables.h"
 #include "audio/mp3/MainData.h"
@@ -34,12 +32,11 @@ void expectDecodes(int table, const std::string& bits, int xy) {
 
 }  // namespace
 
-// Every code of ISO/IEC 11172-3 Table B.7, as the table data lists them,
-// decodes to its values (x in bits 12..15 and y in 8..11 of the entry, or a
-// quadruple's vwxy in bits 8..11), and every table escapes with its linbits.
+// Every code of ISO/IEC 11172-3 Table B.7 in the table data decodes to its
+// values (x in bits 12..15 and y in 8..11, or a quadruple's vwxy in 8..11),
+// and every table escapes with its linbits. By hand: a 15-bit code through a
+// sub-table, and quad table B's 4-bit complement code.
 TEST(MP3Tables, HuffmanCodesDecodeToTheirValues) {
-    // A few entries checked by hand, including a 15-bit code that goes
-    // through a sub-table and the 4-bit complement code of quad table B.
     expectDecodes(1, "001", 0x01);
     expectDecodes(2, "000000", 0x22);
     expectDecodes(13, "000000000011101", 0xF6);

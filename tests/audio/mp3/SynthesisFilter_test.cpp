@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <random>
-#include <utility>
-#include <vector>
 
 #include "audio/mp3/MP3Tables.h"
 #include "audio/mp3/SynthesisFilter.h"
@@ -63,9 +60,8 @@ TEST(SynthesisFilter, MatchesTheDirectMatrixing) {
     EXPECT_LE(worst, 1.0);
 }
 
+// DC in subband 0 settles to a constant: clamped at both ends, small ones truncated toward zero.
 TEST(SynthesisFilter, ClampsAndTruncatesTowardZero) {
-    // A DC input in subband 0 settles to a constant output: scaled up it
-    // clamps at both ends, and a small one truncates toward zero.
     for (const auto& [level, expected] : {std::pair{4.0f, 32767}, std::pair{-4.0f, -32768}, std::pair{-0.00002f, 0}}) {
         SCOPED_TRACE(level);
         SynthesisFilter f;
