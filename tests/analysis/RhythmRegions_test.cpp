@@ -30,7 +30,8 @@ double fourBlocks(SignalObj& signal) {
 }  // namespace
 
 // At 120 beats per minute a two-bar block lasts 4 s. Four copies of one such
-// block of noise cover four block lengths of the song.
+// block of noise cover four block lengths of the song; the fresh noise after
+// them repeats nothing.
 TEST(RhythmRegions, RepeatedBlocksAreCovered) {
     const auto block = test::noise(kRate, 4.0, 10000.0, 5);
     const auto repeated = block + block + block + block;
@@ -44,6 +45,7 @@ TEST(RhythmRegions, RepeatedBlocksAreCovered) {
     EXPECT_NEAR(run.Period(), 4000.0, 70.0);
     EXPECT_NEAR(run.Length(), 16000.0, 280.0);
     EXPECT_EQ(r.segments, 4);
+    EXPECT_EQ(ComputeRhythmRegions(*plain, 0.0).coverage, 0.0);
 
     // A steady tone ahead of the blocks matches itself at every lag, closer
     // than a bar: the search must start afresh past it and still find them.
@@ -51,12 +53,4 @@ TEST(RhythmRegions, RepeatedBlocksAreCovered) {
         test::signalOf(test::sine(440.0, kRate, 6.0, 10000.0) + repeated + test::noise(kRate, 6.0, 10000.0, 7), kRate);
     const RhythmRegions t = ComputeRhythmRegions(*afterTone, 120.0);
     EXPECT_NEAR(t.coverage, fourBlocks(*afterTone), 1.0);
-}
-
-TEST(RhythmRegions, FreshNoiseAndNoTempoCoverNothing) {
-    auto fresh = test::signalOf(test::noise(kRate, 24.0, 10000.0, 8), kRate);
-    const RhythmRegions r = ComputeRhythmRegions(*fresh, 120.0);
-    EXPECT_EQ(r.coverage, 0.0);
-    EXPECT_TRUE(r.runs.empty());
-    EXPECT_EQ(ComputeRhythmRegions(*fresh, 0.0).coverage, 0.0);
 }
