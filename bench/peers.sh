@@ -37,28 +37,25 @@ lame --quiet -b 192 -m j "$dir/song.wav" "$dir/song.mp3"
 flac -s -5 -o "$dir/song.flac" "$dir/song.wav"
 oggenc -Q -q 4 -o "$dir/song.ogg" "$dir/song.wav"
 
-# measure CMD...: median over $runs runs of "wall cpu peak_kB", one line.
-measure() {
-    : > "$dir/runs"
-    i=0
-    while [ "$i" -lt "$runs" ]; do
-        # Wall time from the clock in nanoseconds: time's own %e has 10 ms
-        # steps, too coarse for the rows that take a tenth of a second.
-        start=$(date +%s%N)
-        /usr/bin/time -f "%U %S %M" -o "$dir/t" "$@" >/dev/null 2>&1 ||
-            { echo "failed: $*" >&2; exit 1; }
-        end=$(date +%s%N)
-        echo "$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }') $(cat "$dir/t")" >> "$dir/runs"
-        i=$((i + 1))
+# once FILE CMD...: one run of CMD, its "wall cpu peak_kB" appended to FILE.
+once() {
+    file=$1
+    shift
+    # Wall time from the clock in nanoseconds: time's own %e has 10 ms
+    # steps, too coarse for the rows that take a tenth of a second.
+    start=$(date +%s%N)
+    /usr/bin/time -f "%U %S %M" -o "$dir/t" "$@" >/dev/null 2>&1 ||
+        { echo "failed: $*" >&2; exit 1; }
+    end=$(date +%s%N)
+    echo "$(awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }') $(awk '{ print $1 + $2, $3 }' "$dir/t")" >> "$file"
+}
+
+# medians FILE: the median of each column of FILE, on one line.
+medians() {
+    for col in 1 2 3; do
+        awk -v c=$col '{ print $c }' "$1" |
+            sort -g | awk '{ v[NR] = $1 } END { printf "%s ", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
     done
-    # Medians taken column by column.
-    for col in 1 2 4; do
-        case $col in
-        2) awk '{ print $2 + $3 }' "$dir/runs" ;;
-        *) awk -v c=$col '{ print $c }' "$dir/runs" ;;
-        esac | sort -g | awk '{ v[NR] = $1 } END { printf "%s ", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-    done
-    echo
 }
 
 printf '%s; median of %s runs; CPU = user + system; peak = max resident memory\n' \
@@ -74,11 +71,19 @@ row() {
     ours="" ; peer=""
     while [ "$1" != "--" ]; do ours="$ours $1"; shift; done
     shift
-    # Word splitting is intended: no path here holds a space (mktemp -d).
-    # shellcheck disable=SC2086
-    o=$(measure $ours)
-    p=$(measure "$@")
-    echo "$o $p" | awk -v c="$cmd" -v f="$fmt" -v l="$label" '{
+    # Ours and the peer's runs alternate, so that a machine that speeds up
+    # or slows down during the row weighs on both sides alike.
+    : > "$dir/ours"
+    : > "$dir/peer"
+    i=0
+    while [ "$i" -lt "$runs" ]; do
+        # Word splitting is intended: no path here holds a space (mktemp -d).
+        # shellcheck disable=SC2086
+        once "$dir/ours" $ours
+        once "$dir/peer" "$@"
+        i=$((i + 1))
+    done
+    echo "$(medians "$dir/ours") $(medians "$dir/peer")" | awk -v c="$cmd" -v f="$fmt" -v l="$label" '{
         printf "%-9s %-6s| %7.3f %7.3f %7.0f | %-28s %7.3f %7.3f %7.0f | %6.2f %6.2f\n",
             c, f, $1, $2, $3 / 1024, l, $4, $5, $6 / 1024, ($4 > 0 ? $1 / $4 : 0), ($5 > 0 ? $2 / $5 : 0) }'
 }
