@@ -408,6 +408,21 @@ void SignalObj::RemoveDCOffset() {
     if (dc.removes) removeDCOffset(dc);
 }
 
+double SignalObj::PreparedMonoDurationMs(int32_t targetRate, double threshold) {
+    TrimSilence(threshold, threshold);
+    // DC removal and normalisation change no length.
+    if (rate == targetRate || width != 1) return GetDurationMs();
+    const double ratio = static_cast<double>(targetRate) / rate;
+    const int32_t wanted = static_cast<int32_t>(elementCount * ratio);
+    Resampler counter;
+    counter.SetUp(ratio, 1, 1.0);
+    counter.SetPath(Resampler::Path::Reference);  // no row table: nothing is computed
+    int32_t consumed = elementCount;
+    // No block falls in the computed range: the window walks as it would.
+    const int32_t produced = counter.Convert(data, consumed, wanted, nullptr, INT32_MAX, INT32_MAX);
+    return 1000.0 * produced / targetRate;
+}
+
 int16_t* SignalObj::resampled(int32_t targetRate, int32_t& produced) const {
     const double ratio = static_cast<double>(targetRate) / rate;
     const int32_t capacity = static_cast<int32_t>(elementCount * ratio + 2.0);

@@ -23,6 +23,11 @@ public:
     void MeasureStereo();
     void PrepareStereo(int32_t targetRate, double threshold);
     void PrepareMono(int32_t targetRate, double threshold);
+    // GetDurationMs as PrepareMono would leave it, for a caller that keeps
+    // only the duration: silence is trimmed as there, but the samples stay
+    // at their rate, the resampler only counting its outputs. Throws what
+    // the rate change would.
+    double PreparedMonoDurationMs(int32_t targetRate, double threshold);
     // What the print and the analysis do with a decoded song: a stereo one
     // is measured and prepared as stereo, any other as mono.
     void Prepare(int32_t targetRate, double threshold);

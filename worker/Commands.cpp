@@ -102,8 +102,8 @@ int32_t doValidate(const char* audioPath, const char* outPath) {
         if (loaded) {
             decoded = recordedMs(song->durationMs);
             try {
-                song->PrepareMono(song->analysisRate, 2.2);
-                prepared = recordedMs(song->GetDurationMs());
+                // Only the prepared duration is recorded: its samples are never computed.
+                prepared = recordedMs(song->PreparedMonoDurationMs(song->analysisRate, 2.2));
             } catch (const QuorbixError& e) {
                 if (e.code() != 1) logIfEnabled("Exception in PrepareMono");
                 prepared = 0;

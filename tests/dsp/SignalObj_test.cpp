@@ -211,3 +211,35 @@ TEST(SignalObj, PrepareMonoIsTheSameOnOneThreadOrTwo) {
     EXPECT_EQ(two->elementCount, two->length);
     EXPECT_LE(two->length, 88200);
 }
+
+// Validation counts the prepared duration instead of computing the samples:
+// it must be the duration PrepareMono leaves, with a silent lead-in trimmed,
+// down and up, at the target rate already, on two channels (not resampled)
+// and past the length where the rate change splits; a rate the resampler
+// refuses throws alike.
+TEST(SignalObj, PreparedDurationIsCountedAsPrepareMonoLeavesIt) {
+    Samples quietStart(4410, 0);
+    const Samples tune = test::music(44100, 3.0, 5);
+    quietStart.insert(quietStart.end(), tune.begin(), tune.end());
+    const struct {
+        Samples samples;
+        int32_t rate, channels;
+    } cases[] = {
+        {quietStart, 44100, 1},
+        {test::music(48000, 1.5, 2), 48000, 1},
+        {test::music(22050, 1.0, 2), 22050, 1},
+        {test::music(8000, 2.3, 4), 8000, 1},
+        {test::interleave(tune, tune), 44100, 2},
+        {test::music(44100, 13.0, 6), 44100, 1},
+    };
+    for (const auto& c : cases) {
+        auto prepared = test::signalOf(c.samples, c.rate, c.channels);
+        auto counted = test::signalOf(c.samples, c.rate, c.channels);
+        prepared->PrepareMono(22050, 2.2);
+        EXPECT_EQ(counted->PreparedMonoDurationMs(22050, 2.2), prepared->GetDurationMs()) << c.rate;
+    }
+    auto prepared = test::signalOf(test::music(10, 100.0), 10);
+    auto counted = test::signalOf(test::music(10, 100.0), 10);
+    EXPECT_THROW(prepared->PrepareMono(22050, 2.2), QuorbixError);
+    EXPECT_THROW(counted->PreparedMonoDurationMs(22050, 2.2), QuorbixError);
+}
