@@ -101,6 +101,12 @@ for f in mp3-lame-0.mp3:7 flac-44100-2.flac:5; do
     [ -f "$seeds/validate/${f%:*}" ] || continue
     { printf "\\00${f#*:}"; tail -c +2 "$seeds/validate/${f%:*}"; } > "$seeds/validate/limited-${f%:*}"
 done
+# Bit 3: the whole preparation rather than the counted duration, on mono
+# seeds (the ones it resamples).
+for f in wav-mono:010 flac-22050-1.flac:011 ogg-22050-1.ogg:012 mp3-lame-1.mp3:013; do
+    [ -f "$seeds/validate/${f%:*}" ] || continue
+    { printf "\\${f#*:}"; tail -c +2 "$seeds/validate/${f%:*}"; } > "$seeds/validate/prepared-${f%:*}"
+done
 
 # AddressSanitizer keeps freed memory out of reuse for 256 MB by default,
 # most of a target's resident memory; one execution frees a few MB at most, so
