@@ -41,12 +41,10 @@ public:
     // A filter output already scaled to the 16-bit range, rounded half away
     // from zero and clamped to [-32768, 32767]. NaN, which only degenerate
     // designs produce, becomes 0 so that the conversion stays defined.
-    // Clamping first gives the same bits as rounding first, and with the
-    // sign handled by copysign the loop has no branch that audio, whose sign
-    // flips at random, would mispredict.
+    // Clamping first gives the same bits as rounding first, and the small
+    // rounding has no branch.
     static int16_t ToSample(double scaled) {
         if (std::isnan(scaled)) return 0;
-        const double v = std::min(std::max(scaled, -32768.0), 32767.0);
-        return static_cast<int16_t>(static_cast<int32_t>(v + std::copysign(0.5, v)));
+        return static_cast<int16_t>(roundHalfAwaySmall(std::min(std::max(scaled, -32768.0), 32767.0)));
     }
 };

@@ -316,7 +316,9 @@ int32_t Resampler::Convert(const int16_t* input, int32_t& inCount, int32_t wante
         const int64_t rowsBuilt = std::min<int64_t>(rowsVisited_, 2 * int64_t{wanted});
         path = int64_t{wanted} * channels_ < rowsBuilt ? Path::Reference : Path::Fast;
     }
-    if (path != Path::Reference && rowReady_.empty()) {
+    // A conversion that only walks (nothing in the computed range) builds no rows.
+    const bool computes = computeFrom < std::min(wanted, computeTo);
+    if (path != Path::Reference && computes && rowReady_.empty()) {
         // Left uninitialised: a row is written whole when first used, and
         // most conversions use few of them.
         rows_.reset(new int16_t[static_cast<size_t>(rowCount_) * rowStride_]);

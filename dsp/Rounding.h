@@ -15,9 +15,11 @@ inline double roundHalfAway(double v) {
 }
 
 // The same for |v| < 2^31 (samples times a gain): a 32-bit truncation of
-// v -/+ 0.5 gives the same bits (0.5 - v is exactly -(v - 0.5)) and
+// v -/+ 0.5 gives the same bits (0.5 - v is exactly -(v - 0.5); a zero
+// truncates to 0 either way). With the sign taken by copysign it has no
+// branch, which audio, whose sign flips at random, would mispredict, and
 // vectorises.
-inline int32_t roundHalfAwaySmall(double v) { return static_cast<int32_t>(v + (v > 0 ? 0.5 : -0.5)); }
+inline int32_t roundHalfAwaySmall(double v) { return static_cast<int32_t>(v + std::copysign(0.5, v)); }
 
 // Truncation toward zero that saturates instead of overflowing (NaN gives 0):
 // values computed from a damaged header can exceed any 32-bit count.

@@ -416,7 +416,6 @@ double SignalObj::PreparedMonoDurationMs(int32_t targetRate, double threshold) {
     const int32_t wanted = static_cast<int32_t>(elementCount * ratio);
     Resampler counter;
     counter.SetUp(ratio, 1, 1.0);
-    counter.SetPath(Resampler::Path::Reference);  // no row table: nothing is computed
     int32_t consumed = elementCount;
     // No block falls in the computed range: the window walks as it would.
     const int32_t produced = counter.Convert(data, consumed, wanted, nullptr, INT32_MAX, INT32_MAX);
