@@ -135,7 +135,7 @@ bool OggFile::decodeInTwo(SampleStore& store, int64_t split) {
     std::unique_ptr<Stream> late = Stream::open(source_.open());
     if (!late) return false;
     const int64_t base = store.size(), splitValues = split * channels_;
-    SampleStore lateStore(store.capacity() - base - splitValues);
+    SampleStore lateStore = store.following(splitValues);
     bool earlyClean = false, lateClean = false;
     runSideBySide(
         [&] {
@@ -145,8 +145,10 @@ bool OggFile::decodeInTwo(SampleStore& store, int64_t split) {
         [&] { earlyClean = decode(*stream_, store, splitValues); });
     const int64_t rest = std::min<int64_t>(ov_pcm_total(&late->vf, -1) - split, lateStore.capacity() / channels_);
     if (!(earlyClean && lateClean && store.size() - base == splitValues && ov_pcm_tell(&stream_->vf) == split &&
-          lateStore.size() == rest * channels_))
+          lateStore.size() == rest * channels_)) {
+        lateStore.discard();
         return false;
+    }
     store.append(lateStore);
     return true;
 }

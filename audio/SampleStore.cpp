@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-SampleStore::SampleStore(int16_t* dest, int64_t capacity) : dest_(dest), capacity_(std::max<int64_t>(capacity, 0)) {}
+SampleStore::SampleStore(int16_t* dest, int64_t capacity, bool silent)
+    : dest_(dest), silent_(silent), capacity_(std::max<int64_t>(capacity, 0)) {}
 
 SampleStore::SampleStore(int64_t capacity) : capacity_(std::max<int64_t>(capacity, 0)) {}
 
@@ -34,6 +35,11 @@ void SampleStore::moveTo(int16_t* dest) {
 }
 
 void SampleStore::append(SampleStore& from) {
+    if (dest_ && from.dest_ == dest_ + size_) {
+        commit(size_t(std::min(from.size_, capacity_ - size_)));
+        from.size_ = 0;
+        return;
+    }
     if (from.dest_) {
         size_t granted = 0;
         int16_t* out = space(size_t(from.size_), granted);
@@ -52,4 +58,17 @@ void SampleStore::append(SampleStore& from) {
     from.chunks_.clear();
     from.chunkRoom_ = from.chunkFill_ = 0;
     from.size_ = 0;
+}
+
+SampleStore SampleStore::following(int64_t skip) {
+    const int64_t at = std::min(size_ + std::max<int64_t>(skip, 0), capacity_);
+    if (dest_ && silent_) return SampleStore(dest_ + at, capacity_ - at, true);
+    return SampleStore(capacity_ - at);
+}
+
+void SampleStore::discard() {
+    if (dest_ && silent_) std::memset(dest_, 0, size_t(size_) * sizeof(int16_t));
+    chunks_.clear();
+    chunkRoom_ = chunkFill_ = 0;
+    size_ = 0;
 }

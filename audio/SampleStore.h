@@ -10,8 +10,9 @@
 // kept; the rest are dropped.
 class SampleStore {
 public:
-    // The caller's buffer of `capacity` values.
-    SampleStore(int16_t* dest, int64_t capacity);
+    // The caller's buffer of `capacity` values. When it is `silent` (zeros
+    // beyond what is written), values can be decoded ahead into it.
+    SampleStore(int16_t* dest, int64_t capacity, bool silent = false);
     // Chunks of its own, allocated as values arrive.
     explicit SampleStore(int64_t capacity);
     SampleStore(const SampleStore&) = delete;
@@ -29,8 +30,15 @@ public:
     // copied (a no-op for the caller's buffer).
     void moveTo(int16_t* dest);
     // Appends the values of `from` (as far as they fit), releasing each of
-    // its chunks once copied.
+    // its chunks once copied; values `from` wrote in place, right after this
+    // store's, are only counted.
     void append(SampleStore& from);
+    // A store for the values that come `skip` values after this one's end:
+    // the same silent buffer further on, or chunks of its own.
+    SampleStore following(int64_t skip);
+    // Forgets the stored values; those written in a silent buffer are zeroed
+    // again.
+    void discard();
 
 private:
     struct Chunk {
@@ -41,6 +49,7 @@ private:
     static constexpr size_t kChunkValues = size_t(1) << 20;  // 2 MiB at most
 
     int16_t* dest_ = nullptr;  // the caller's buffer, or null
+    bool silent_ = false;
     int64_t capacity_;
     int64_t size_ = 0;
     std::vector<Chunk> chunks_;

@@ -9,6 +9,12 @@
 
 namespace {
 
+// Up to this many kept values (128 MiB: ten minutes of 48 kHz stereo with
+// room to spare) a reader that cannot tell its length decodes straight into
+// the signal; beyond, into chunks that grow with what arrives, so a header
+// that claims hours costs no address space.
+constexpr int64_t kDecodeInPlaceValues = int64_t(1) << 26;
+
 // Frames of the signal to allocate when `kept` frames are announced and at
 // most `delivered` values arrive; the frames beyond the delivered ones would
 // be silence. The silence trim reads the first `length` values (whatever the
@@ -55,21 +61,33 @@ bool loadSoundFile(SoundFile& reader, SignalObj& signal, const char* path, doubl
         }
     }
 
+    auto valuesToAllocate = [&](int64_t delivered) {
+        const int32_t allocFrames = framesToAllocate(keptFrames, delivered, rate);
+        return allocFrames == keptFrames ? keptValues : int64_t(allocFrames) * width;
+    };
     const int64_t known = reader.deliverableCount();
-    SampleStore chunks(known >= 0 ? 0 : keptValues);
-    if (known < 0) reader.readInto(chunks);  // only decoding tells how much there is
-    const int64_t delivered = std::min(keptValues, known >= 0 ? known : chunks.size());
-
-    const int32_t allocFrames = framesToAllocate(keptFrames, delivered, rate);
-    const int64_t allocValues = allocFrames == keptFrames ? keptValues : int64_t(allocFrames) * width;
-    signal.CreateBuffer(int32_t(allocValues), rate, stereo);
-    signal.durationMs = wholeMs;
-    if (known >= 0) {
-        SampleStore direct(signal.data, std::min(allocValues, delivered));
+    if (known < 0 && keptValues <= kDecodeInPlaceValues) {
+        // Only decoding tells how much there is: decode into room for all
+        // that is kept, then give back what was not delivered. Pages never
+        // written are never touched, and no value is copied.
+        signal.CreateBuffer(int32_t(keptValues), rate, stereo);
+        SampleStore direct(signal.data, keptValues, true);
         reader.readInto(direct);
+        signal.ShrinkBuffer(int32_t(valuesToAllocate(direct.size())));
     } else {
-        chunks.moveTo(signal.data);
+        SampleStore chunks(known >= 0 ? 0 : keptValues);
+        if (known < 0) reader.readInto(chunks);
+        const int64_t delivered = std::min(keptValues, known >= 0 ? known : chunks.size());
+        const int64_t allocValues = valuesToAllocate(delivered);
+        signal.CreateBuffer(int32_t(allocValues), rate, stereo);
+        if (known >= 0) {
+            SampleStore direct(signal.data, std::min(allocValues, delivered));
+            reader.readInto(direct);
+        } else {
+            chunks.moveTo(signal.data);
+        }
     }
+    signal.durationMs = wholeMs;
     reader.close();
     return true;
 }

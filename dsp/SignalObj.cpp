@@ -60,6 +60,13 @@ void SignalObj::CreateBuffer(int32_t count, int32_t sampleRate, bool stereo) {
     durationMs = GetDurationMs();
 }
 
+void SignalObj::ShrinkBuffer(int32_t count) {
+    const int32_t frames = std::min(std::max(count, 0) / width, length);
+    shrink(static_cast<size_t>(std::max(count, 0)));
+    length = frames;
+    elementCount = frames * width;
+}
+
 void SignalObj::Crop(double startMs, double lengthMs) {
     const int32_t first = truncToInt32(rate * startMs / 1000.0);
     const int32_t end = truncToInt32(rate * lengthMs / 1000.0 + first);

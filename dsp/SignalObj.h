@@ -15,6 +15,9 @@ public:
     SignalObj& operator=(const SignalObj&) = delete;
 
     void CreateBuffer(int32_t count, int32_t sampleRate, bool stereo);
+    // Keeps the first `count` values of the buffer (no more than it holds),
+    // as if CreateBuffer had made it that size and they had been written.
+    void ShrinkBuffer(int32_t count);
     void Crop(double startMs, double lengthMs);
     // A view of a stretch of this signal's samples, owned by this signal.
     SignalObj* CreateExcerpt(double startMs, double lengthMs);
