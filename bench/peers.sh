@@ -5,6 +5,7 @@
 # wall time, CPU time (user + system) and peak resident memory.
 #
 # Usage: sh bench/peers.sh BUILD_DIR [SONG]
+#   ONLY=analyze (or decode, validate, fp): just that command's rows.
 #   SONG: any file sox reads (converted to 44.1 kHz 16-bit stereo WAVE first);
 #   by default a 4-minute generated song. The MP3 is lame -b 192 -m j, the
 #   FLAC flac -5, the Ogg oggenc -q 4, all made from that WAVE.
@@ -68,6 +69,7 @@ printf '%s\n' "-----------------------------------------------------------------
 row() {
     cmd=$1 fmt=$2 label=$3
     shift 4
+    [ -z "${ONLY:-}" ] || [ "$ONLY" = "$cmd" ] || return 0
     ours="" ; peer=""
     while [ "$1" != "--" ]; do ours="$ours $1"; shift; done
     shift
