@@ -6,6 +6,7 @@
 #include "dsp/FFTLib.h"
 #include "dsp/QuorbixError.h"
 #include "dsp/SignalObj.h"
+#include "dsp/WideClones.h"
 
 namespace {
 
@@ -19,6 +20,20 @@ int32_t transformLength(int64_t n) {
         for (int64_t f : {2, 3, 5, 7})
             while (rest % f == 0) rest /= f;
         if (rest == 1) return static_cast<int32_t>(m);
+    }
+}
+
+
+// Bins 0 .. N - 1 of a 2N-point half-complex spectrum (bin 0 is real): one
+// over each magnitude, over N. Each bin on its own, so the AVX2 copy gives
+// the same bits.
+VEX_WIDE_CLONES void envelopeBins(const double* c, int32_t n, double* envelope) {
+    envelope[0] = 1.0 / std::sqrt(c[0] * c[0]) / n;
+    const double* mirror = c + 2 * n;
+    for (int32_t b = 1; b < n; ++b) {
+        const double re = c[b];
+        const double im = mirror[-b];
+        envelope[b] = 1.0 / std::sqrt(re * re + im * im) / n;
     }
 }
 
@@ -211,12 +226,7 @@ void LPCObj::envelopeOf(const double* a, double* envelope) {
     c[0] = 1.0;
     for (int32_t m = 1; m <= p; ++m) c[m % twoN] -= a[m - 1];
     t.polynomial.ForwardFFT();
-    // Bins 0 .. N - 1 of the 2N-point half-complex spectrum (bin 0 is real).
-    for (int32_t b = 0; b < n; ++b) {
-        const double re = c[b];
-        const double im = b > 0 ? c[twoN - b] : 0.0;
-        envelope[b] = 1.0 / std::sqrt(re * re + im * im) / n;
-    }
+    envelopeBins(c, n, envelope);
 }
 
 void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficients) {
