@@ -11,6 +11,7 @@
 #include "audio/mp3/Obuffer.h"
 #include "audio/mp3/SynthesisFilter.h"
 #include "dsp/MathConstants.h"
+#include "dsp/WideClones.h"
 
 namespace mp3 {
 
@@ -796,7 +797,7 @@ void imdctShort(const float* in, float z[36]) {
 // IMDCT of each subband's lines, windowed by its block type, the first half
 // added to the previous granule's second half. Subbands from sbLimit on
 // carry no lines and give out only what the overlap holds.
-void Layer3Decoder::hybridSynthesis(int gr, int ch, int sbLimit) {
+VEX_WIDE_CLONES void Layer3Decoder::hybridSynthesis(int gr, int ch, int sbLimit) {
     State& s = *s_;
     const GranuleInfo& g = s.info[gr][ch];
     for (int sb = 0; sb < 32; ++sb) {

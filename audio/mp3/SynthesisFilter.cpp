@@ -7,6 +7,7 @@
 #include "audio/mp3/MP3Tables.h"
 #include "audio/mp3/Obuffer.h"
 #include "dsp/MathConstants.h"
+#include "dsp/WideClones.h"
 
 namespace mp3 {
 
@@ -72,19 +73,18 @@ struct ScaledWindow {
 };
 const ScaledWindow kWindow;
 
-// acc[j] += d[j] h[j] in groups of four lanes (a compiler vector type, plain
-// SSE or NEON code); each lane sums in the same order as a scalar loop, so
-// the grouping changes no result.
-typedef float Float4 __attribute__((vector_size(16)));
+// acc[j] += d[j] h[j] in groups of eight lanes (a compiler vector type: two
+// SSE or NEON registers, one AVX2 register); each lane sums in the same
+// order as a scalar loop, so the grouping changes no result.
+typedef float Float8 __attribute__((vector_size(32)));
 
-inline Float4 load4(const float* p) {
-    Float4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void accumulate(Float4* acc, const float* d, const float* h) {
-    for (int g = 0; g < 8; ++g) acc[g] += load4(d + 4 * g) * load4(h + 4 * g);
+inline void accumulate(Float8* acc, const float* d, const float* h) {
+    for (int g = 0; g < 4; ++g) {
+        Float8 dv, hv;
+        std::memcpy(&dv, d + 8 * g, sizeof dv);
+        std::memcpy(&hv, h + 8 * g, sizeof hv);
+        acc[g] += dv * hv;
+    }
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ bool SynthesisFilter::sameHistory(const SynthesisFilter& other) const {
 
 void SynthesisFilter::inputSamples(const float* samples) { std::memcpy(samples_, samples, sizeof samples_); }
 
-void SynthesisFilter::calculatePcmSamples(int16_t* pcm) {
+VEX_WIDE_CLONES void SynthesisFilter::calculatePcmSamples(int16_t* pcm) {
     float x[32];
     Dct<32>::run(samples_, x);
 
@@ -115,9 +115,9 @@ void SynthesisFilter::calculatePcmSamples(int16_t* pcm) {
 
     // S[j] = sum_i D[32i + j] U[32i + j], where U's row i is the first half
     // of the vector of age i for even i and the second half for odd i.
-    Float4 sums[8] = {};
+    Float8 sums[4] = {};
     for (int i = 0; i < 16; ++i) accumulate(sums, kWindow.d + 32 * i, v_[(newest_ + i) & 15] + ((i & 1) ? 32 : 0));
-    alignas(16) float acc[32];
+    alignas(32) float acc[32];
     std::memcpy(acc, sums, sizeof acc);
     // The sums are finite (bounded inputs), so clamping first makes the
     // truncating conversion well defined.
