@@ -16,8 +16,8 @@
 
 namespace {
 
-// The library's float output converted as its 16-bit path does (x 32768,
-// + 0.5, floor, clipped); chained links keep their own channel counts.
+// The library's float output converted as its 16-bit path does; chained
+// links keep their own channel counts.
 std::vector<int16_t> floatDecode(const std::string& path) {
     std::vector<int16_t> out;
     OggVorbis_File vf;
@@ -34,9 +34,8 @@ std::vector<int16_t> floatDecode(const std::string& path) {
     return out;
 }
 
-// The reader delivered the library's decode as far as both go and wrote
-// nothing after that; returns how far that is. A 32-bit x87 build rounds
-// ties to even, hence a difference of 1.
+// The library's decode as far as both go, nothing written after; returns how
+// far that is. A 32-bit x87 build rounds ties to even, hence a difference of 1.
 size_t expectLibrarysDecode(const test::ReadResult& r, const std::string& path) {
     const auto decoded = floatDecode(path);
     const size_t n = std::min(decoded.size(), size_t(std::max(r.count, 0)));
@@ -49,11 +48,9 @@ size_t expectLibrarysDecode(const test::ReadResult& r, const std::string& path) 
 
 }  // namespace
 
-// A long stream is decoded in two halves side by side, the second from a
-// seek: the values are the library's and one decoder's, interleaved, clean or
-// damaged before, at or after the split (where the halves do not join, one
-// decoder goes on alone). Damage, even pages lost one after another to
-// flipped bits, is read past to the end.
+// The second half decodes from a seek; where the halves do not join, one
+// decoder goes on alone. Damage, even many pages lost to flipped bits, is read
+// past to the end.
 TEST(OggFile, DeliversTheLibrarysDecodeInTwoHalvesDamagedOrNot) {
     test::TempDir dir;
     const int32_t rate = 48000;
@@ -72,14 +69,13 @@ TEST(OggFile, DeliversTheLibrarysDecodeInTwoHalvesDamagedOrNot) {
         EXPECT_TRUE(one.stereo && one.rate == rate);
         const size_t n = expectLibrarysDecode(one, dir.path("x.ogg"));
         EXPECT_GT(n, size_t(one.count) * 4 / 10);  // past where any damage starts
-        if (name == "clean") {  // long enough to split, and decoded to its last value
-            EXPECT_TRUE(one.count == 2 * 10 * rate && n == size_t(one.count));
-        }
+        // Clean: long enough to split, and decoded to its last value.
+        EXPECT_TRUE(name != "clean" || (one.count == 2 * 10 * rate && n == size_t(one.count)));
     }
 }
 
-// The count is the whole chain's frames times the first link's channels.
-// Noise keeps each link many pages long, as the library's chain search expects.
+// The count is the whole chain's frames times the first link's channels; noise
+// keeps each link many pages long, as the library's chain search expects.
 TEST(OggFile, ChainsAreCutOrLeftShortAtTheFirstLinksCount) {
     test::TempDir dir;
     test::writeOggVorbis(dir.path("m.ogg"), test::noise(44100, 1.0, 8000, 1), 1, 44100, 0.4f, 101);
@@ -101,9 +97,7 @@ TEST(OggFile, ChainsAreCutOrLeftShortAtTheFirstLinksCount) {
 }
 
 // Found by fuzzing: a chain whose last link is another codec's. The library
-// refuses the file and, doing so, loses the set-up of the link before it
-// (libvorbisfile 1.3.7, beyond any caller's reach); the reader reports a file
-// it cannot open.
+// refuses it, leaking the set-up of the link before (beyond any caller's reach).
 TEST(OggFile, ChainEndingInAnotherCodecIsRefused) {
     test::TempDir dir;
     std::vector<uint8_t> chain;

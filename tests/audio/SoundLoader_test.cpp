@@ -19,9 +19,8 @@ void writeEveryFormat(const test::TempDir& dir, const std::vector<int16_t>& ster
 
 }  // namespace
 
-// A load limited to the start of a file stops decoding early (the MPEG reader
-// counts frames past the limit) and keeps exactly what a whole load cropped
-// keeps; under one frame both fail with the crop's error.
+// The MPEG reader only counts frames past the limit; under one frame both
+// fail with the crop's error.
 TEST(SoundLoader, LimitedLoadEqualsWholeLoadCropped) {
     test::TempDir dir;
     const int32_t rate = 22050;
@@ -55,11 +54,9 @@ TEST(SoundLoader, LimitedLoadEqualsWholeLoadCropped) {
     }
 }
 
-// A header announcing more than the file holds (WAVE: the data size; FLAC:
-// the STREAMINFO total; Ogg: the last granule position): the signal keeps
-// the announced duration, its buffer stops a little after the delivered
-// values, and it prepares exactly as the announced length with silence after
-// the delivered values would.
+// Headers announce more than the file holds (WAVE: data size; FLAC: STREAMINFO
+// total; Ogg: last granule position): the duration is the announced one, the
+// buffer stops a little after the delivered values.
 TEST(SoundLoader, ShortFileIsPreparedAsItsAnnouncedLength) {
     test::TempDir dir;
     const int32_t rate = 22050, announced = 120 * rate;

@@ -49,11 +49,9 @@ TEST(WaveFile, ReadsOnlyCanonical16BitPcm) {
     ASSERT_TRUE(m.open(path.c_str()));
     EXPECT_EQ(m.sampleCount(), 2);
     EXPECT_FALSE(m.isStereo());
-    int16_t out[3] = {0, 0, 99};
-    EXPECT_TRUE(m.readAll(out));
-    EXPECT_EQ(out[0], 0x0201);  // little-endian in the file
-    EXPECT_EQ(out[1], -1);
-    EXPECT_EQ(out[2], 99);
+    std::vector<int16_t> out = {0, 0, 99};
+    EXPECT_TRUE(m.readAll(out.data()));
+    EXPECT_EQ(out, (std::vector<int16_t>{0x0201, -1, 99}));  // little-endian in the file
 
     Bytes notRiff = wave(Header{});
     notRiff[0] = 'X';

@@ -48,8 +48,7 @@ TEST(Rounding, HalfAwayMatchesFloorAndCeil) {
     EXPECT_TRUE(std::isnan(roundHalfAway(NAN)));
 }
 
-// Each design at its characteristic points; then runs at four frequencies
-// follow the designed response (the low-pass output runs 20 samples ahead).
+// Runs follow the designed response (the low-pass output runs 20 samples ahead).
 TEST(ButterFilter, DesignsHaveButterworthResponseAndRunsFollowThem) {
     auto s = test::signalOf(std::vector<int16_t>(8), kRate);
     int16_t out[8];
@@ -89,9 +88,8 @@ TEST(ButterFilter, DesignsHaveButterworthResponseAndRunsFollowThem) {
     }
 }
 
-// Full scale settles back at +-1 and the step's overshoot is clamped, never
-// wrapped; the last 20 samples, and signals of 20 frames or fewer, are 0,
-// and nothing past the buffer is touched.
+// The step's overshoot is clamped, never wrapped; the last 20 samples, and
+// signals of 20 frames or fewer, are 0; nothing past the buffer is touched.
 TEST(ButterFilter, LowPassClampsAndZeroesItsTail) {
     for (const int16_t level : {int16_t(32767), int16_t(-32768)}) {
         auto s = test::signalOf(std::vector<int16_t>(3000, level), kRate);

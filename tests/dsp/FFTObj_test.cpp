@@ -45,8 +45,7 @@ TEST(FFTObj, FullScaleSineGivesOneOrTheHammingGain) {
         }
 }
 
-// Rows cut at 200 Hz hold the full rows' first bins bit for bit, spaced as
-// before, so band lookups up to 200 Hz cannot tell the difference.
+// Band lookups up to 200 Hz cannot tell rows cut there from full ones.
 TEST(FFTObj, KeptBinsAreTheFullRowsFirstBins) {
     auto signal = test::signalOf(test::music(22050, 3.0), 22050);
     FFTObj full, low;

@@ -5,9 +5,8 @@
 #include <atomic>
 #include <stdexcept>
 
-// Every task runs once, on one thread or two; of the tasks that throw, the
-// one an in-order run meets first decides the exception, whichever thread
-// met it and whenever.
+// Of the tasks that throw, the one an in-order run meets first decides the
+// exception, whichever thread met it and whenever.
 TEST(SideBySide, SharedTasksRunOnceAndTheFirstInOrderErrorWins) {
     for (bool twoThreads : {false, true}) {
         std::atomic<int> runs[8] = {};

@@ -54,11 +54,9 @@ size_t decodedSize(const Bytes& stream) {
 
 }  // namespace
 
-// Every frame counts whatever its layer, rate, mode or number (1000 stereo
-// frames: over a million samples) and however damaged: all-ones side
-// information (every field at its maximum, main data before the stream
-// start), then seeded random bytes (any allocation, scale factor 63,
-// oversized group codes, intensity and mid/side, reads past the frame end).
+// 1000 stereo frames: over a million samples. Damage: all-ones side
+// information (main data before the stream start), then seeded random bytes
+// (scale factor 63, oversized group codes, reads past the frame end).
 TEST(MP3Reader, CountsSamplesOfEveryFrameDamagedOrNot) {
     struct Case { uint32_t header; int frames, rate, channels, perFrame; };
     for (const Case& c : {Case{kMono44, 7, 44100, 1, 1152}, Case{kStereo44, 1000, 44100, 2, 1152},
@@ -118,10 +116,8 @@ TEST(MP3Reader, StreamsWithoutAFrameFailAsDocumented) {
         {"free format", frame(0xFFFB00C0) + frame(0xFFFB00C0), ""},
         {"header of a truncated frame", prefix(frame(kMono44), 100), ""},
         {"text", Bytes{'h', 'e', 'l', 'l', 'o'}, ""},
-        // A reserved sampling index, and no known header pair after it.
-        {"reserved sampling index", Bytes{0xFF, 0xFB, 0x9C, 0xC0} + Bytes(900, 0), ""},
-        // Behind junk, a 48 kHz Layer II first header is not accepted.
-        {"Layer II after junk", Bytes(5, 0) + frames(0xFFFD54C0u, 4), ""},
+        {"reserved sampling index, no header pair after it", Bytes{0xFF, 0xFB, 0x9C, 0xC0} + Bytes(900, 0), ""},
+        {"48 kHz Layer II first header behind junk", Bytes(5, 0) + frames(0xFFFD54C0u, 4), ""},
         {"MPEG 2.5", Bytes{0xFF, 0xE3, 0x90, 0xC0} + Bytes(400, 0), "Format not supported: MPEG 2.5"},
         {"reserved layer", frame(0xFFF990C0), "unknown layer identifier found!\n"},
     };
@@ -144,26 +140,23 @@ TEST(MP3Reader, FindsFramesPastJunkAndStopsAtTheFirstUnusableOne) {
                               frame(0xFFFBF0C0) + frames(kMono44, 2)})
         EXPECT_EQ(decodedSize(three + tail), 3u * 1152u);
 
-    // Junk between frames is passed over, and so is a 48 kHz Layer II header
-    // in it: it matches neither the stream's sampling frequency nor the rule
-    // for candidates found after sliding.
+    // A 48 kHz Layer II header in junk matches neither the stream's sampling
+    // frequency nor the rule for candidates found after sliding.
     Bytes junk(333);
     std::mt19937 rng(7);
     for (uint8_t& b : junk) b = uint8_t(rng() % 0xF0);  // never a sync byte
     const Bytes layer2 = {0xFF, 0xFD, 0x84, 0xC0};
     EXPECT_EQ(decodedSize(frames(kMono44, 2) + junk + layer2 + junk + three + Bytes(128, 'T')), 5u * 1152u);
 
-    // A first sync word with sampling index 3: the pair search finds the
-    // real stream at an even offset. MPEG 2.5 is refused at the first
-    // candidate position only.
+    // After a sync word with sampling index 3 the pair search finds the real
+    // stream; MPEG 2.5 is refused at the first candidate position only.
     EXPECT_EQ(decodedSize(Bytes{0xFF, 0xFB, 0x9C, 0xC0} + frames(kMono44, 2)), 2u * 1152u);
     EXPECT_EQ(decodedSize(Bytes{0, 0xFF, 0xE3, 0x90, 0xC0} + frames(kMono44, 2)), 2u * 1152u);
 }
 
-// From a file, behind 2 MB of zeros the header search slides across in many
-// read windows. A limited load only walks the headers past what it keeps, yet
-// ends as a whole decode does: the same duration when a truncated frame ends
-// the stream, the same error at a later header with the reserved layer.
+// 2 MB of zeros take the header search across many read windows. A limited
+// load only walks the headers past what it keeps, yet ends as a whole decode:
+// the same duration after a truncated frame, the same error at a reserved layer.
 TEST(MP3Reader, FileLoadsLimitedOrNotEndAsAWholeDecodeDoes) {
     test::TempDir dir;
     const double limitMs = 60.0;  // about two of the forty 26 ms frames
