@@ -1,6 +1,8 @@
 #pragma once
 #include <memory>
 
+#include "dsp/WideClones.h"
+
 namespace mp3 {
 
 class BitStream;
@@ -57,7 +59,7 @@ private:
     void outputGranule(const Frame& f, int gr, int ch);
     int reorderShortBlocks(const Frame& f, int gr, int ch);
     int reduceAliases(int gr, int ch, int nonzero);
-    void hybridSynthesis(int gr, int ch, int sbLimit);
+    VEX_WIDE_CLONES void hybridSynthesis(int gr, int ch, int sbLimit);
     void invertFrequencies();
     void polyphase(int ch);
 
