@@ -14,8 +14,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 std::string readText(const std::string& path) {
     std::ifstream in(path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -36,7 +34,7 @@ TEST(AnalyzeCommand, WritesTheRecordForEveryFormat) {
         SCOPED_TRACE(name);
         const std::string out = dir.path(std::string(name) + ".out");
         ASSERT_EQ(test::runVexcore({"analyze", dir.path(name), out}), 0);
-        const Bytes record = test::readBytes(out);
+        const auto record = test::readBytes(out);
         ASSERT_EQ(record.size(), 71u);
         EXPECT_EQ(record[0], 1);
         // Slot 0, big-endian after the version byte: -32767 is no stereo difference.
@@ -55,7 +53,7 @@ TEST(AnalyzeCommand, UnusableSongsGiveStatusOneAndNoFile) {
     test::writeWav(dir.path("song.xyz"), test::music(22050, 8.0, 5), 22050, 1);  // unknown extension
     test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(44100 * 3, 0), 44100, 1);
     test::writeWav(dir.path("hiss.wav"), std::vector<int16_t>(44100 * 3, 1), 44100, 2);
-    test::writeBytes(dir.path("junk.wav"), Bytes(5000, 0x5A));
+    test::writeBytes(dir.path("junk.wav"), std::vector<uint8_t>(5000, 0x5A));
     for (const char* name : {"song.xyz", "silent.wav", "hiss.wav", "junk.wav", "missing.wav"}) {
         SCOPED_TRACE(name);
         const std::string out = dir.path(std::string(name) + ".out");
@@ -102,8 +100,7 @@ TEST(GenerateAnalysis, LogsWhichKindOfFailureAndFillsTheSlots) {
     // A song of one level frame: its median is the largest level (the top of
     // slot 25), and no 250 ms low-band frame fits, so slot 11 has no value.
     test::writeWav(dir.path("blip.wav"), test::sine(440.0, 22050, 0.1, 20000.0), 22050, 1);
-    int16_t blip[35] = {};
-    ASSERT_TRUE(generateAnalysis(dir.path("blip.wav").c_str(), blip));
-    EXPECT_EQ(blip[25], 32767);
-    EXPECT_EQ(blip[11], -32768);
+    ASSERT_TRUE(generateAnalysis(dir.path("blip.wav").c_str(), parameters));
+    EXPECT_EQ(parameters[25], 32767);
+    EXPECT_EQ(parameters[11], -32768);
 }

@@ -85,7 +85,7 @@ TEST(RMSObj, LevelsSoundingSpanAndStatistics) {
     EXPECT_NEAR(rms->Level(12), 600.0 / std::sqrt(2.0), 1e-3);  // inside the 600 frame
 }
 
-TEST(RMSObj, SmoothingAndLevelPeaks) {
+TEST(RMSObj, SmoothingPeaksFadeOutAndLevelChanges) {
     std::unique_ptr<SignalObj> s;
     auto rms = framed({100, 100, 1000, 1000, 1000, 1000}, s);
     // g0 = 60 / 100 x 0.02 = 0.012, doubling on each of three jumps, then held.
@@ -95,35 +95,27 @@ TEST(RMSObj, SmoothingAndLevelPeaks) {
     rms = framed({100, 500, 100, 100, 600, 100, 110, 100}, s);
     EXPECT_EQ(rms->LevelPeakCount(0.0), 3);  // 500, 600 and 110 are local maxima
     EXPECT_EQ(rms->LevelPeakCount(1.5), 2);  // 110 is not 1.5 x its smoothed level
-}
 
-TEST(RMSObj, FadeOutAllowsOneException) {
-    std::unique_ptr<SignalObj> s;
     // The tail below 0.5 is skipped (one unit sample in 60 gives 0.129).
-    auto rms = framed({1000, 1000, 1000, 900, 950, 800, 700, 600, 500, 400, 0}, s);
+    rms = framed({1000, 1000, 1000, 900, 950, 800, 700, 600, 500, 400, 0}, s);
     s->data[600] = 1;
     rms->ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
     // 500 .. 950 and the 1000 before 900 fall; 900 < 950 is the exception,
     // the equal 1000s the second.
     EXPECT_EQ(rms->FadeOutLength(4), 6);
     EXPECT_EQ(rms->FadeOutLength(6), 0);
-}
 
-TEST(RMSObj, LevelChangesOfTwoDecibelsOrMore) {
-    std::unique_ptr<SignalObj> s;
-    // Stairs 1.5 dB apart, twelve frames each: never counted, floor 0.
+    // Stairs 1.5 dB apart never count as level changes (floor 0), nor does one loud
+    // frame (counted ones: BarDynamics.FadeOutAndLevelChangesAtTheTempo).
     std::vector<int> stairs;
     for (int step = 0; step < 3; ++step) stairs.resize(12 * (step + 1), static_cast<int>(1000.0 * std::pow(10.0, 1.5 * step / 20.0)));
-    LevelChangeResult r = framed(stairs, s)->LevelChanges(8);
+    const LevelChangeResult r = framed(stairs, s)->LevelChanges(8);
     EXPECT_EQ(r.count, 0);
     EXPECT_EQ(r.sum, 0.0);
     EXPECT_EQ(r.floor, 0.0);
-
-    // One loud frame differs, but the window after it is not 2 dB louder.
     std::vector<int> spike(40, 1000);
     spike[20] = 2000;
     EXPECT_EQ(framed(spike, s)->LevelChanges(8).count, 0);
-    // Changes that count: BarDynamics.FadeOutAndLevelChangesAtTheTempo.
 }
 
 TEST(RMSObj, LevelQueryShapesAndEdges) {

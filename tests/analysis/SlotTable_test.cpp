@@ -6,19 +6,17 @@
 #include <limits>
 #include <string>
 
-TEST(SlotTable, NormalisationTruncatesAndClamps) {
+TEST(SlotTable, FillSlotsShiftsScalesTruncatesAndClamps) {
     const double inf = std::numeric_limits<double>::infinity();
     const std::pair<double, int16_t> cases[] = {
-        {1.9, 1},          {-0.7, 0},         {-1.5, -1},       {40000.0, 32767},
-        {-40000.0, -32768}, {32767.9, 32767}, {-32768.9, -32768}, {1e300, 32767},
-        {-inf, -32768},    {std::nan(""), -32768}};
+        {1.9, 1},          {-0.7, 0},     {-1.5, -1},     {40000.0, 32767}, {-40000.0, -32768},
+        {32767.9, 32767}, {-32768.9, -32768}, {1e300, 32767}, {-inf, -32768},  {std::nan(""), -32768}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         EXPECT_EQ(NormalizeSlot(c.first, 0.0, 1.0), c.second);
     }
-}
 
-TEST(SlotTable, FillSlotsShiftsAndScalesEachFeature) {
+    // Each slot shifts and scales its feature.
     FeatureVector f{};
     f[0] = 120.0;                       // slot 4, tempo
     f[13] = -37.645799999999994 + 1.0;  // slot 11: one unit above its offset

@@ -50,9 +50,8 @@ TEST(SongObj, AnalyzeRunsThePipelineSteps) {
     EXPECT_GT(r.lpc.meanLongTrackDuration, 200.0f);
 }
 
-// The rhythm half on its own thread shares no state with the other half:
-// the same bits as one step after the other, twice over (the second pair
-// after the first has left its traces in anything process-wide).
+// The rhythm half on its own thread shares no state with the other: the same
+// bits as in order, twice over (the second pair after the first's traces).
 TEST(SongObj, BothHalvesAtOnceGiveTheInOrderBits) {
     for (int round = 0; round < 2; ++round) {
         auto inOrder = beatingSong();

@@ -26,6 +26,13 @@ StyleScores classify(StyleObj& style, std::vector<RhythmPattern> bars) {
 
 TEST(StyleObj, NamedBeatsAreRecognisedAndTiesGoToTheEarlierStyle) {
     StyleObj style;
+    try {
+        classify(style, {bar({0}, {4})});
+        FAIL() << "classified before Init";
+    } catch (const QuorbixError& e) {
+        EXPECT_EQ(e.message(), "Programming error: call StyleObj:Init() first");
+        EXPECT_EQ(e.code(), -1);
+    }
     style.Init();
     style.Init();
     EXPECT_EQ(style.Count(), 31);
@@ -74,16 +81,4 @@ TEST(StyleObj, RotationsAndSnareShiftsMatchButAnExtraKickDoesNot) {
     });
     EXPECT_EQ(r.bestId, 3);
     EXPECT_EQ(r.best, 0.8);
-}
-
-TEST(StyleObj, ClassifyingBeforeInitIsAProgrammingError) {
-    StyleObj style;
-    std::vector<RhythmPattern> bars(1, bar({0}, {4}));
-    try {
-        style.DetermineFromRhythm(bars);
-        FAIL() << "no exception";
-    } catch (const QuorbixError& e) {
-        EXPECT_EQ(e.message(), "Programming error: call StyleObj:Init() first");
-        EXPECT_EQ(e.code(), -1);
-    }
 }

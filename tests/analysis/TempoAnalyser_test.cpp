@@ -16,9 +16,8 @@ namespace {
 
 constexpr int32_t kRate = 22050;
 
-// A drum track: a kick on every beat (a sine sweeping from 180 Hz down to
-// 45 Hz with a fast decay, louder on the downbeat) and a noise snare on
-// beats 2 and 4.
+// A kick on every beat (a fast-decaying sweep from 180 Hz down to 45 Hz,
+// louder on the downbeat) and a noise snare on beats 2 and 4.
 std::vector<int16_t> drums(double bpm, double seconds) {
     std::vector<double> x(static_cast<size_t>(seconds * kRate), 0.0);
     std::mt19937 rng(7);
@@ -102,11 +101,11 @@ TEST(TempoAnalyser, DenseEventsLeaveNoVoiceBehind) {
     std::vector<int16_t> x(10 * kRate, 0);
     std::mt19937 rng(3);
     std::uniform_int_distribution<int> noise(-26000, 26000);
-    std::vector<double> starts;
-    for (double t = 0.1; t < 3.0; t += 0.07) starts.push_back(t);
-    for (double t = 3.5; t < 9.9; t += 0.5) starts.push_back(t);
-    for (double t : starts)
+    auto burst = [&](double t) {
         for (int32_t i = 0; i < 0.015 * kRate; ++i) x[static_cast<size_t>(t * kRate) + i] = noise(rng);
+    };
+    for (double t = 0.1; t < 3.0; t += 0.07) burst(t);
+    for (double t = 3.5; t < 9.9; t += 0.5) burst(t);
     auto song = test::songOf(x, kRate);
     TempoAnalyser analyser;
     analyser.SetUp(*song);

@@ -56,15 +56,7 @@ std::vector<int16_t> tone(double hz, double seconds, double amplitude, double oc
 
 }  // namespace
 
-TEST(Fingerprint, ShortSongIsStatusTenWithoutArrays) {
-    // 40 frames of 8192 samples is the least that gives a print.
-    EXPECT_EQ(printOf(tone(440, 40 * 8192.0 / kRate, 30000)).status, 0);
-    const Print tooShort = printOf(tone(440, (40 * 8192.0 - 1) / kRate, 30000));
-    EXPECT_EQ(tooShort.status, 10);
-    EXPECT_TRUE(tooShort.matrix.empty() && tooShort.counts.empty());
-}
-
-TEST(Fingerprint, VectorsAreOrthonormalAndStereoTwinsPrintAsMono) {
+TEST(Fingerprint, OrthonormalVectorsSameForStereoTwinsAndInTheRecord) {
     const auto x = test::music(kRate, 12.0, 3);
     const Print p = printOf(x);
     ASSERT_EQ(p.status, 0);
@@ -79,9 +71,30 @@ TEST(Fingerprint, VectorsAreOrthonormalAndStereoTwinsPrintAsMono) {
     const auto [lo, hi] = std::minmax_element(p.matrix.begin(), p.matrix.begin() + 40);
     EXPECT_TRUE(*lo >= 0.0 || *hi <= 0.0);
     EXPECT_TRUE(printOf(test::interleave(x, x), 2) == p);
+
+    // The command's record: byte for byte the print computed here.
+    test::TempDir dir;
+    test::writeWav(dir.path("song.wav"), x, kRate, 1);
+    ASSERT_EQ(test::runVexcore({"fp", dir.path("song.wav"), dir.path("a.fp")}), 0);
+    PrintRecord record;
+    record.fill(p.matrix.data(), p.counts.data());
+    BufferDataOutput expected;
+    record.write(expected);
+    EXPECT_EQ(test::readBytes(dir.path("a.fp")), expected.bytes);
+
+    // Silent: 1001 leaves the process as 233 (too short is DamagedInput's).
+    test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(kRate * 10, 0), kRate, 1);
+    EXPECT_EQ(test::runVexcore({"fp", dir.path("silent.wav"), dir.path("s.fp")}), 233);
+    EXPECT_FALSE(test::fileExists(dir.path("s.fp")));
 }
 
-TEST(Fingerprint, LongSongUsesTenToHundredThirtySeconds) {
+TEST(Fingerprint, FortyFramesAtLeastAndTenToHundredThirtySecondsAtMost) {
+    // 40 frames of 8192 samples is the least that gives a print.
+    EXPECT_EQ(printOf(tone(440, 40 * 8192.0 / kRate, 30000)).status, 0);
+    const Print tooShort = printOf(tone(440, (40 * 8192.0 - 1) / kRate, 30000));
+    EXPECT_EQ(tooShort.status, 10);
+    EXPECT_TRUE(tooShort.matrix.empty() && tooShort.counts.empty());
+
     const auto x = test::music(kRate, 131.0, 3);
     const Print whole = printOf(x);
     ASSERT_EQ(whole.status, 0);
@@ -105,24 +118,4 @@ TEST(Fingerprint, DominantNotes) {
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(notesOf(cases[i].first), cases[i].second) << i;
     // Through the whole print: the counts come from the same stretch.
     EXPECT_EQ(printOf(tone(440, 12, 32767)).counts, (std::vector<int32_t>{48, 0, 0, 0}));
-}
-
-TEST(Fingerprint, CommandWritesTheRecordAndStatuses) {
-    test::TempDir dir;
-    const auto x = test::music(kRate, 12.0, 3);
-    test::writeWav(dir.path("song.wav"), x, kRate, 1);
-    ASSERT_EQ(test::runVexcore({"fp", dir.path("song.wav"), dir.path("a.fp")}), 0);
-    // Byte for byte the record of the print computed here from the same samples.
-    const Print p = printOf(x);
-    ASSERT_EQ(p.status, 0);
-    PrintRecord record;
-    record.fill(p.matrix.data(), p.counts.data());
-    BufferDataOutput expected;
-    record.write(expected);
-    EXPECT_EQ(test::readBytes(dir.path("a.fp")), expected.bytes);
-
-    // Silent: 1001 leaves the process as 233 (too short is DamagedInput's).
-    test::writeWav(dir.path("silent.wav"), std::vector<int16_t>(kRate * 10, 0), kRate, 1);
-    EXPECT_EQ(test::runVexcore({"fp", dir.path("silent.wav"), dir.path("s.fp")}), 233);
-    EXPECT_FALSE(test::fileExists(dir.path("s.fp")));
 }
