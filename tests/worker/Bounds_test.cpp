@@ -1,9 +1,7 @@
 // The worker's limits on hostile files, through the three commands: memory
-// follows what a file holds and what the load limit keeps, never what its
-// header claims (run under a 1 GiB address-space limit), and no file of up to
-// 10 MB keeps a command busy for more than 10 s. Both run the worker of this
-// build; AddressSanitizer reserves terabytes of address space up front, so
-// the memory test needs the Release build and skips in the sanitizer build.
+// follows what a file holds, never what its header claims, and no file of up
+// to 10 MB keeps a command busy for 10 s. AddressSanitizer reserves terabytes
+// of address space up front, so the memory test skips in the sanitizer build.
 #include <gtest/gtest.h>
 
 #include <FLAC/stream_encoder.h>
@@ -51,16 +49,13 @@ Outcome run(const test::TempDir& dir, const std::string& command, const std::str
     return {status, test::fileExists(out) ? test::readBytes(out) : Bytes{}, seconds};
 }
 
-// 8 s of stereo music: enough for a print and an analysis.
-std::vector<int16_t> music8s() { return test::interleave(test::music(kRate, 8.0, 1), test::music(kRate, 8.0, 2)); }
-
 }  // namespace
 
 TEST(Bounds, MemoryFollowsTheFileNotTheHeader) {
     if (kSanitized) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit; the Release build runs this test";
     constexpr long kLimitKiB = 1 << 20;  // 1 GiB: less than any of the headers below claims
     test::TempDir dir;
-    const auto music = music8s();
+    const auto music = test::interleave(test::music(kRate, 8.0, 1), test::music(kRate, 8.0, 2));  // enough for a print
     struct Case {
         std::string name;
         std::optional<int64_t> decodedMs;  // unset: about the 8 s the file holds
@@ -123,12 +118,11 @@ TEST(Bounds, MemoryFollowsTheFileNotTheHeader) {
         if (c.decodedMs) EXPECT_EQ(decoded, *c.decodedMs);
         else EXPECT_NEAR(decoded, 8000, 150);
         EXPECT_NEAR(prepared, c.preparedMs, 150);
-        const Outcome a = run(dir, "analyze", audio, kLimitKiB);
-        EXPECT_EQ(a.status, c.analyze);
-        EXPECT_EQ(a.record.size(), c.analyze == 0 ? 71u : 0u);
-        const Outcome p = run(dir, "fp", audio, kLimitKiB);
-        EXPECT_EQ(p.status, c.fp);
-        EXPECT_EQ(p.record.size(), c.fp == 0 ? 565u : 0u);
+        for (const auto& [command, status, size] : {std::tuple{"analyze", c.analyze, 71u}, {"fp", c.fp, 565u}}) {
+            const Outcome r = run(dir, command, audio, kLimitKiB);
+            EXPECT_EQ(r.status, status) << command;
+            EXPECT_EQ(r.record.size(), status == 0 ? size : 0u) << command;
+        }
     }
 }
 
@@ -140,11 +134,7 @@ TEST(Bounds, NoFileOfTenMegabytesTakesTenSeconds) {
     const size_t kBytes = 10u << 20;
     std::mt19937 gen(13);
     const auto shortMusic = test::interleave(test::music(kRate, 2.0, 5), test::music(kRate, 2.0, 6));
-    struct Case {
-        std::string name;
-        std::optional<int64_t> decodedMs;  // about this much when set
-    };
-    std::vector<Case> cases;
+    std::vector<std::pair<std::string, std::optional<int64_t>>> cases;  // and about the decoded length, when known
 
     // MPEG audio: 2 s of frames after almost 10 MB of junk without a 0xFF byte.
     if (test::haveTool("lame")) {
@@ -222,16 +212,16 @@ TEST(Bounds, NoFileOfTenMegabytesTakesTenSeconds) {
     const double limit = kSanitized ? 40.0 : 10.0;
     // The documented statuses of each command (never a signal).
     const std::pair<std::string, std::vector<int>> commands[] = {{"validate", {0}}, {"analyze", {0, 1}}, {"fp", {0, 10, 233}}};
-    for (const Case& c : cases)
+    for (const auto& [name, decodedMs] : cases)
         for (const auto& [command, statuses] : commands) {
-            SCOPED_TRACE(c.name + " " + command);
-            const Outcome r = run(dir, command, dir.path(c.name));
+            SCOPED_TRACE(name + " " + command);
+            const Outcome r = run(dir, command, dir.path(name));
             EXPECT_LT(r.seconds, limit);
             EXPECT_NE(std::find(statuses.begin(), statuses.end(), r.status), statuses.end()) << r.status;
             if (command != "validate") continue;
             ASSERT_EQ(r.record.size(), 17u);
-            if (c.decodedMs) {
-                EXPECT_NEAR(test::be64(r.record, 1), *c.decodedMs, 150);
+            if (decodedMs) {
+                EXPECT_NEAR(test::be64(r.record, 1), *decodedMs, 150);
             }
         }
 }

@@ -1,9 +1,6 @@
-// Damaged WAVE, FLAC and Ogg files (the MPEG reader's cases are its own tests')
-// through the commands' load path, in process: whatever the damage, loading
-// and preparing must end normally (false or an error of the system's own kinds),
-// never crash, hang or touch memory it does not own (the sanitizer build checks
-// that). Damage behind an intact header keeps the declared length, which is what
-// validate reports. One run of each command on a damaged file checks the statuses.
+// Damaged WAVE, FLAC and Ogg files through the commands' load path, in process:
+// loading and preparing must end normally (false or the system's own error),
+// never crash, hang or touch memory it does not own (the sanitizer build checks).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,7 +20,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr int32_t kRate = 44100;
 constexpr int64_t kFixtureMs = 8000;
 
-// Deterministic damage: mt19937's sequence is the same on every platform.
 Bytes cut(const Bytes& f, size_t n) { return Bytes(f.begin(), f.begin() + std::min(n, f.size())); }
 
 Bytes flipped(Bytes b, uint32_t seed, int count, size_t from, size_t to = SIZE_MAX) {
