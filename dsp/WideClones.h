@@ -4,7 +4,18 @@
 // once at load time by what the processor has. Only for loops whose every
 // value is computed on its own: the wider vectors then change the speed and
 // nothing else (AVX2 alone brings no fused multiply-add).
-#if defined(__x86_64__) || defined(__i386__)
+//
+// ThreadSanitizer cannot run the picking code before it has started itself:
+// its builds keep the baseline copy only.
+#if defined(__SANITIZE_THREAD__)
+#define VEX_WIDE_CLONES_OFF 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VEX_WIDE_CLONES_OFF 1
+#endif
+#endif
+
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(VEX_WIDE_CLONES_OFF)
 #define VEX_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VEX_WIDE_CLONES

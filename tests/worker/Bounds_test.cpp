@@ -1,7 +1,7 @@
 // The worker's limits on hostile files, through the three commands: memory
 // follows what a file holds, never what its header claims, and no file of up
-// to 10 MB keeps a command busy for 10 s. AddressSanitizer reserves terabytes
-// of address space up front, so the memory test skips in the sanitizer build.
+// to 10 MB keeps a command busy for 10 s. The sanitizers reserve terabytes
+// of address space up front, so the memory test skips in their builds.
 #include <gtest/gtest.h>
 
 #include <FLAC/stream_encoder.h>
@@ -19,10 +19,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr int32_t kRate = 44100;
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
@@ -52,7 +52,7 @@ Outcome run(const test::TempDir& dir, const std::string& command, const std::str
 }  // namespace
 
 TEST(Bounds, MemoryFollowsTheFileNotTheHeader) {
-    if (kSanitized) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit; the Release build runs this test";
+    if (kSanitized) GTEST_SKIP() << "a sanitizer cannot run under an address-space limit; the Release build runs this test";
     constexpr long kLimitKiB = 1 << 20;  // 1 GiB: less than any of the headers below claims
     test::TempDir dir;
     const auto music = test::interleave(test::music(kRate, 8.0, 1), test::music(kRate, 8.0, 2));  // enough for a print
