@@ -23,7 +23,6 @@ int32_t transformLength(int64_t n) {
     }
 }
 
-
 // Bins 0 .. N - 1 of a 2N-point half-complex spectrum (bin 0 is real): one
 // over each magnitude, over N. Each bin on its own, so the AVX2 copy gives
 // the same bits.
