@@ -207,6 +207,8 @@ bool FLACFile::decodeInTwo(SampleStore& store, uint64_t split) {
         if (lateFile) std::fclose(lateFile);
         return false;
     }
+    // Chunks, never the signal's buffer further on: a damaged first half can
+    // deliver blocks past the split while the second half is being written.
     SampleStore lateStore(store.capacity() - base - splitValues);
     WriteContext lateContext{&lateStore, false, fixedBlock_};
     bool seeked = false;

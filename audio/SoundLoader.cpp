@@ -66,7 +66,12 @@ bool loadSoundFile(SoundFile& reader, SignalObj& signal, const char* path, doubl
         return allocFrames == keptFrames ? keptValues : int64_t(allocFrames) * width;
     };
     const int64_t known = reader.deliverableCount();
-    if (known < 0 && keptValues <= kDecodeInPlaceValues) {
+    if (known >= 0) {
+        const int64_t delivered = std::min(keptValues, known);
+        signal.CreateBuffer(int32_t(valuesToAllocate(delivered)), rate, stereo);
+        SampleStore direct(signal.data, delivered);
+        reader.readInto(direct);
+    } else if (keptValues <= kDecodeInPlaceValues) {
         // Only decoding tells how much there is: decode into room for all
         // that is kept, then give back what was not delivered. Pages never
         // written are never touched, and no value is copied.
@@ -75,17 +80,10 @@ bool loadSoundFile(SoundFile& reader, SignalObj& signal, const char* path, doubl
         reader.readInto(direct);
         signal.ShrinkBuffer(int32_t(valuesToAllocate(direct.size())));
     } else {
-        SampleStore chunks(known >= 0 ? 0 : keptValues);
-        if (known < 0) reader.readInto(chunks);
-        const int64_t delivered = std::min(keptValues, known >= 0 ? known : chunks.size());
-        const int64_t allocValues = valuesToAllocate(delivered);
-        signal.CreateBuffer(int32_t(allocValues), rate, stereo);
-        if (known >= 0) {
-            SampleStore direct(signal.data, std::min(allocValues, delivered));
-            reader.readInto(direct);
-        } else {
-            chunks.moveTo(signal.data);
-        }
+        SampleStore chunks(keptValues);
+        reader.readInto(chunks);
+        signal.CreateBuffer(int32_t(valuesToAllocate(chunks.size())), rate, stereo);
+        chunks.moveTo(signal.data);
     }
     signal.durationMs = wholeMs;
     reader.close();

@@ -24,24 +24,32 @@ struct ReadResult {
     std::vector<int16_t> values;  // count values, then 64 more
 };
 
-// open, sampleCount/sampleRate/isStereo, readAll, close.
+// open, sampleCount/sampleRate/isStereo, readAll, close; or, `inPlace`,
+// readInto a zero-filled buffer as the loader reads.
 template <class Reader>
-ReadResult readThrough(const std::string& path) {
+ReadResult readThrough(const std::string& path, bool inPlace = false) {
     Reader reader;
     ReadResult r;
     if (!(r.opened = reader.open(path.c_str()))) return r;
     r.count = reader.sampleCount();
     r.rate = reader.sampleRate();
     r.stereo = reader.isStereo();
-    r.values.assign(static_cast<size_t>(std::max(r.count, 0)) + 64, kUnwritten);
-    r.readOk = reader.readAll(r.values.data());
+    const size_t count = static_cast<size_t>(std::max(r.count, 0));
+    r.values.assign(count + 64, inPlace ? 0 : kUnwritten);
+    if (inPlace) {
+        SampleStore store(r.values.data(), int64_t(count), true);
+        reader.readInto(store);
+        r.readOk = true;
+    } else {
+        r.readOk = reader.readAll(r.values.data());
+    }
     reader.close();
     return r;
 }
 
 // The same file read on one core through readAll, and on two (a reader may
-// split a long stream between two threads) into a zero-filled buffer, as the
-// loader reads: both results, in that order.
+// split a long stream between two threads) in place: both results, in that
+// order.
 template <class Reader>
 std::pair<ReadResult, ReadResult> readOnOneAndTwoCores(const std::string& path) {
     std::pair<ReadResult, ReadResult> r;
@@ -50,17 +58,7 @@ std::pair<ReadResult, ReadResult> readOnOneAndTwoCores(const std::string& path) 
         r.first = readThrough<Reader>(path);
     }
     ScopedThreads twoCores(false);
-    Reader reader;
-    ReadResult& two = r.second;
-    if (!(two.opened = reader.open(path.c_str()))) return r;
-    two.count = reader.sampleCount();
-    two.rate = reader.sampleRate();
-    two.stereo = reader.isStereo();
-    two.values.assign(static_cast<size_t>(std::max(two.count, 0)) + 64, 0);
-    SampleStore store(two.values.data(), std::max(two.count, 0), true);
-    reader.readInto(store);
-    two.readOk = true;
-    reader.close();
+    r.second = readThrough<Reader>(path, true);
     return r;
 }
 
