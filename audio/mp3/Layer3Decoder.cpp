@@ -39,7 +39,9 @@ struct Constants {
     float win[4][36];        // by block type; type 2 holds the 12-point short window
     // Transposed ([k][row]) so that the products for all rows of one input
     // line form one contiguous, vectorisable loop.
-    float imdctLong[18][18]; // rows i = 0..8 and 18..26 of the 36-point IMDCT
+    // Rows i = 0..8 and 18..26 of the 36-point IMDCT, padded with zeros to
+    // three 8-lane vectors per line.
+    alignas(32) float imdctLong[18][24];
     float imdctShort[6][6];  // rows i = 0..2 and 6..8 of the 12-point IMDCT
     float isRatio[7][2];     // MPEG-1 intensity positions 0..6: left, right factor
     float lsfIs[2][32][2];   // [intensity_scale][position]: left, right factor
@@ -59,6 +61,7 @@ struct Constants {
             win[3][i] = float(i < 6 ? 0.0 : i < 12 ? std::sin(kPi / 12 * (i - 6 + 0.5)) : i < 18 ? 1.0 : longWin);
             win[2][i] = i < 12 ? float(std::sin(kPi / 12 * (i + 0.5))) : 0.0f;
         }
+        for (auto& line : imdctLong) std::fill(std::begin(line), std::end(line), 0.0f);
         for (int r = 0; r < 18; ++r) {
             const int i = r < 9 ? r : r + 9;
             for (int k = 0; k < 18; ++k) imdctLong[k][r] = float(std::cos(kPi / 72 * (2 * i + 19) * (2 * k + 1)));
@@ -156,7 +159,9 @@ struct Layer3Decoder::State {
     int nonzero[2] = {};  // lines of xr that may be nonzero
 
     alignas(32) float overlap[2][32][18] = {};
-    alignas(32) float hybrid[18][32] = {};  // time slot x subband
+    // Subband x time slot, padded to 24 slots for the synthesis, which takes
+    // slots eight at a time; the padding stays zero.
+    alignas(32) float hybrid[32][24] = {};
 };
 
 // What the stages of one frame share: facts of its header and the read
@@ -748,28 +753,29 @@ int Layer3Decoder::reduceAliases(int gr, int ch, int nonzero) {
 
 namespace {
 
-// 36-point IMDCT of 18 lines, windowed for block type 0, 1 or 3.
-void imdctLong(const float* in, int type, float z[36]) {
+typedef float Float8 __attribute__((vector_size(32)));
+
+// Rows 0..8 and 18..26 of the 36-point IMDCT of N subbands' lines. Each
+// row's sum runs over the lines in order, the rows being the vector lanes;
+// a row is one chain of dependent additions, so N subbands give the
+// processor N independent chains to overlap. Inlined, like imdctShort, so
+// that it takes the vector width of the caller's copy.
+template <int N>
+[[gnu::always_inline]] inline void imdctLongRows(const float* in, float (*y)[24]) {
     const Constants& k = constants();
-    float y[18] = {};
+    Float8 acc[N][3] = {};
     for (int kk = 0; kk < 18; ++kk) {
-        const float v = in[kk];
-        const float* c = k.imdctLong[kk];
-        for (int r = 0; r < 18; ++r) y[r] += v * c[r];
+        const Float8* c = reinterpret_cast<const Float8*>(k.imdctLong[kk]);
+        for (int n = 0; n < N; ++n) {
+            const float v = in[18 * n + kk];
+            for (int j = 0; j < 3; ++j) acc[n][j] += v * c[j];
+        }
     }
-    // x[17 - i] = -x[i], x[53 - i] = x[i].
-    for (int i = 0; i < 9; ++i) {
-        z[i] = y[i];
-        z[17 - i] = -y[i];
-        z[18 + i] = y[9 + i];
-        z[35 - i] = y[9 + i];
-    }
-    const float* w = k.win[type];
-    for (int i = 0; i < 36; ++i) z[i] *= w[i];
+    std::memcpy(y, acc, sizeof acc);
 }
 
 // Three windowed 12-point IMDCTs of interleaved lines, overlapped at 6 + 6 w.
-void imdctShort(const float* in, float z[36]) {
+[[gnu::always_inline]] inline void imdctShort(const float* in, float z[36]) {
     const Constants& k = constants();
     for (int i = 0; i < 36; ++i) z[i] = 0.0f;
     const float* w = k.win[2];
@@ -800,20 +806,50 @@ void imdctShort(const float* in, float z[36]) {
 VEX_WIDE_CLONES void Layer3Decoder::hybridSynthesis(int gr, int ch, int sbLimit) {
     State& s = *s_;
     const GranuleInfo& g = s.info[gr][ch];
-    for (int sb = 0; sb < 32; ++sb) {
+    const float* xr = s.xr[ch];
+    auto add = [&](int sb, const float* z) {
         float* ov = s.overlap[ch][sb];
-        if (sb >= sbLimit) {
-            for (int t = 0; t < 18; ++t) s.hybrid[t][sb] = ov[t];
-            std::memset(ov, 0, sizeof(float) * 18);
-            continue;
-        }
-        const bool longPart = g.mixed && sb < 2;  // a mixed block's two long subbands
-        float z[36];
-        if (g.shortBlocks() && !longPart) imdctShort(s.xr[ch] + 18 * sb, z);
-        else imdctLong(s.xr[ch] + 18 * sb, g.windowSwitching && !longPart ? g.blockType : 0, z);
         for (int t = 0; t < 18; ++t) {
-            s.hybrid[t][sb] = z[t] + ov[t];
+            s.hybrid[sb][t] = z[t] + ov[t];
             ov[t] = z[18 + t];
+        }
+    };
+    // A mixed block's two lowest subbands are long ones of type 0.
+    auto isShort = [&](int sb) { return g.shortBlocks() && !(g.mixed && sb < 2); };
+    auto longType = [&](int sb) { return g.windowSwitching && !(g.mixed && sb < 2) ? g.blockType : 0; };
+    // The 36 windowed outputs of a long block come from its 18 rows as
+    // x[17 - i] = -x[i] and x[53 - i] = x[i]; they are read in place rather
+    // than laid out first.
+    auto addLong = [&](int sb, const float* y) {
+        const float* w = constants().win[longType(sb)];
+        float* ov = s.overlap[ch][sb];
+        for (int t = 0; t < 9; ++t) s.hybrid[sb][t] = y[t] * w[t] + ov[t];
+        for (int t = 9; t < 18; ++t) s.hybrid[sb][t] = -y[17 - t] * w[t] + ov[t];
+        for (int t = 0; t < 9; ++t) ov[t] = y[9 + t] * w[18 + t];
+        for (int t = 9; t < 18; ++t) ov[t] = y[26 - t] * w[18 + t];
+    };
+    float z[36];
+    for (int sb = 0; sb < 32;) {
+        if (sb >= sbLimit) {
+            float* ov = s.overlap[ch][sb];
+            for (int t = 0; t < 18; ++t) s.hybrid[sb][t] = ov[t];
+            std::memset(ov, 0, sizeof(float) * 18);
+            ++sb;
+        } else if (isShort(sb)) {
+            imdctShort(xr + 18 * sb, z);
+            add(sb, z);
+            ++sb;
+        } else if (sb + 1 < sbLimit && !isShort(sb + 1)) {
+            float y[2][24];
+            imdctLongRows<2>(xr + 18 * sb, y);
+            addLong(sb, y[0]);
+            addLong(sb + 1, y[1]);
+            sb += 2;
+        } else {
+            float y[1][24];
+            imdctLongRows<1>(xr + 18 * sb, y);
+            addLong(sb, y[0]);
+            ++sb;
         }
     }
 }
@@ -822,16 +858,13 @@ VEX_WIDE_CLONES void Layer3Decoder::hybridSynthesis(int gr, int ch, int sbLimit)
 // subbands change sign.
 void Layer3Decoder::invertFrequencies() {
     for (int t = 1; t < 18; t += 2)
-        for (int sb = 1; sb < 32; sb += 2) s_->hybrid[t][sb] = -s_->hybrid[t][sb];
+        for (int sb = 1; sb < 32; sb += 2) s_->hybrid[sb][t] = -s_->hybrid[sb][t];
 }
 
 void Layer3Decoder::polyphase(int ch) {
     SynthesisFilter* filter = filter_[ch];
     if (!filter) return;
-    for (int t = 0; t < 18; ++t) {
-        filter->inputSamples(s_->hybrid[t]);
-        filter->calculatePcmSamples(out_);
-    }
+    filter->calculatePcmPasses(&s_->hybrid[0][0], 24, 18, out_);
 }
 
 }  // namespace mp3

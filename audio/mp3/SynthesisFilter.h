@@ -20,16 +20,28 @@ public:
     void calculatePcmSamples(Obuffer& out);
     // The same 32 samples written to pcm instead.
     void calculatePcmSamples(int16_t* pcm);
+    // Runs count passes in a row, from lines[sb * stride + p] (pass p of
+    // subband sb) rather than the stored samples. The rows must hold a
+    // multiple of 8 readable values from pass 0: passes are taken eight at a
+    // time, and the extra ones are computed and dropped.
+    void calculatePcmPasses(const float* lines, int stride, int count, Obuffer& out);
 
     // Whether the coming output depends on the same history as other's
     // (the ring of vectors may start at a different place).
     bool sameHistory(const SynthesisFilter& other) const;
 
 private:
+    void pushVector(const float* x, int step);
+    void windowPass(int age, int16_t* pcm) const;
+
+    // The window reads the last 16 vectors; the ring holds 8 more, the
+    // vectors of a batch of passes pushed before the batch is windowed.
+    static constexpr int kRing = 32;
+
     int channel_;
     float samples_[32] = {};
-    // The last 16 matrixed vectors, 64 values each; block age 0 is newest.
-    alignas(32) float v_[16][64] = {};
+    // The last matrixed vectors, 64 values each; block age 0 is newest.
+    alignas(32) float v_[kRing][64] = {};
     int newest_ = 0;
 };
 
