@@ -198,10 +198,10 @@ void LPCObj::autocorrelate(const double* x, double* r) {
     r[0] = r0;
     if (p > 0) {
         const int32_t m = t.correlation.FFTLength();
-        double* c = t.correlation.FFTBuffer();
-        std::copy(x, x + l, c);
-        std::fill(c + l, c + m, 0.0);
-        t.correlation.ForwardFFT();
+        double* in = t.correlation.FFTBuffer();
+        std::copy(x, x + l, in);
+        std::fill(in + l, in + m, 0.0);
+        double* c = t.correlation.ForwardFFT();
         // Power spectrum in place: the real slots get |X_k|^2, the imaginary ones 0.
         c[0] = c[0] * c[0];
         for (int32_t k = 1; k < m / 2; ++k) {
@@ -220,12 +220,11 @@ void LPCObj::envelopeOf(const double* a, double* envelope) {
     const int32_t p = order_;
     const int32_t n = 1 << binLog2_;
     const int32_t twoN = 2 * n;
-    double* c = t.polynomial.FFTBuffer();
-    std::fill(c, c + twoN, 0.0);
-    c[0] = 1.0;
-    for (int32_t m = 1; m <= p; ++m) c[m % twoN] -= a[m - 1];
-    t.polynomial.ForwardFFT();
-    envelopeBins(c, n, envelope);
+    double* in = t.polynomial.FFTBuffer();
+    std::fill(in, in + twoN, 0.0);
+    in[0] = 1.0;
+    for (int32_t m = 1; m <= p; ++m) in[m % twoN] -= a[m - 1];
+    envelopeBins(t.polynomial.ForwardFFT(), n, envelope);
 }
 
 void LPCObj::FrameEnvelope(const double* x, double* envelope, double* coefficients) {

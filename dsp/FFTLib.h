@@ -16,11 +16,13 @@ public:
     // Plans for length n (>= 2); frees any previous plan and buffer.
     void InitFFT(int32_t n);
     int32_t FFTLength() const { return n_; }
-    // The working buffer, n + 2 doubles: fill the first n, transform, read back.
+    // The working buffer, n + 2 doubles: fill the first n, transform, read
+    // back. The forward transform moves it: ask again afterwards.
     double* FFTBuffer() { return buffer_; }
-    // Throws the quick-shutdown text (const char*) when gQuickShutdown is set.
-    void ForwardFFT();
-    // Half-complex to real; its plan is made on first use.
+    // Returns the working buffer, which now holds the result. Throws the
+    // quick-shutdown text (const char*) when gQuickShutdown is set.
+    double* ForwardFFT();
+    // Half-complex to real, in place; its plan is made on first use.
     void InverseFFT();
     // Convenience for callers with their own arrays: out gets n values.
     void ForwardFFT(const double* in, double* out);

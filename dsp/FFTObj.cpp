@@ -109,9 +109,8 @@ void FFTObj::ComputeOn(SignalObj* source, int32_t frameSize, WindowShape window,
 
 void FFTObj::computeFrame(const int16_t* samples, float* row, int32_t kept) {
     const int32_t n = frameSize_;
-    double* x = FFTBuffer();
-    windowFrame(samples, windowOption_ == kHammingWindow ? window_.data() : nullptr, x, n);
-    ForwardFFT();
+    windowFrame(samples, windowOption_ == kHammingWindow ? window_.data() : nullptr, FFTBuffer(), n);
+    const double* x = ForwardFFT();
     const int32_t half = std::min((n + 1) / 2, kept);
     if (imag_.size() < static_cast<size_t>(half)) imag_.resize(static_cast<size_t>(half));
     double* im = imag_.data();
