@@ -127,10 +127,54 @@ void LPCObj::LevinsonDurbin(const double* r, int32_t p, double* a) {
     }
 }
 
+namespace {
+
+// Four lanes of doubles. Its alignment differs between the two copies of a
+// cloned function, so storage read through it is aligned explicitly.
+typedef double Double4 __attribute__((vector_size(32)));
+struct alignas(32) LaneBlock {
+    double lanes[4];
+};
+constexpr int32_t kVectors = LPCObj::kLanes / 4;
+
+// Order i of the recursion on every lane at once, all lanes active, each
+// lane taking exactly the scalar recursion's steps.
+VEX_WIDE_CLONES void allLanesStep(const double* r, int32_t i, double* a, double* error) {
+    constexpr int32_t V = kVectors;
+    // Row j of a and r: V vectors from element j x kLanes.
+    const auto* rv = reinterpret_cast<const Double4*>(r);
+    auto* av = reinterpret_cast<Double4*>(a);
+    auto* ev = reinterpret_cast<Double4*>(error);
+    Double4 acc[V], k[V];
+    for (int32_t v = 0; v < V; ++v) acc[v] = rv[i * V + v];
+    for (int32_t j = 1; j < i; ++j)
+        for (int32_t v = 0; v < V; ++v) acc[v] -= av[(j - 1) * V + v] * rv[(i - j) * V + v];
+    for (int32_t v = 0; v < V; ++v) k[v] = acc[v] / ev[v];
+    for (int32_t lo = 0, hi = i - 2; lo < hi; ++lo, --hi) {
+        for (int32_t v = 0; v < V; ++v) {
+            const Double4 x = av[lo * V + v];
+            const Double4 y = av[hi * V + v];
+            av[lo * V + v] = x - k[v] * y;
+            av[hi * V + v] = y - k[v] * x;
+        }
+    }
+    if (i % 2 == 0) {
+        const int32_t mid = i / 2 - 1;
+        for (int32_t v = 0; v < V; ++v) av[mid * V + v] = av[mid * V + v] - k[v] * av[mid * V + v];
+    }
+    for (int32_t v = 0; v < V; ++v) {
+        av[(i - 1) * V + v] = k[v];
+        ev[v] = (1.0 - k[v] * k[v]) * ev[v];
+    }
+}
+
+}  // namespace
+
 void LPCObj::LevinsonDurbinLanes(const double* r, int32_t p, double* a) {
     constexpr int32_t L = kLanes;
     std::fill(a, a + static_cast<size_t>(p) * L, 0.0);
-    double error[L];
+    static_assert(L % 4 == 0, "lanes go in vectors of four");
+    alignas(LaneBlock) double error[L];
     bool active[L];
     for (int32_t l = 0; l < L; ++l) error[l] = r[l];
     for (int32_t i = 1; i <= p; ++i) {
@@ -142,27 +186,7 @@ void LPCObj::LevinsonDurbinLanes(const double* r, int32_t p, double* a) {
         }
         if (!any) break;
         if (all) {
-            double acc[L], k[L];
-            for (int32_t l = 0; l < L; ++l) acc[l] = r[i * L + l];
-            for (int32_t j = 1; j < i; ++j)
-                for (int32_t l = 0; l < L; ++l) acc[l] -= a[(j - 1) * L + l] * r[(i - j) * L + l];
-            for (int32_t l = 0; l < L; ++l) k[l] = acc[l] / error[l];
-            for (int32_t lo = 0, hi = i - 2; lo < hi; ++lo, --hi) {
-                for (int32_t l = 0; l < L; ++l) {
-                    const double x = a[lo * L + l];
-                    const double y = a[hi * L + l];
-                    a[lo * L + l] = x - k[l] * y;
-                    a[hi * L + l] = y - k[l] * x;
-                }
-            }
-            if (i % 2 == 0) {
-                const int32_t mid = i / 2 - 1;
-                for (int32_t l = 0; l < L; ++l) a[mid * L + l] = a[mid * L + l] - k[l] * a[mid * L + l];
-            }
-            for (int32_t l = 0; l < L; ++l) {
-                a[(i - 1) * L + l] = k[l];
-                error[l] = (1.0 - k[l] * k[l]) * error[l];
-            }
+            allLanesStep(r, i, a, error);
             continue;
         }
         for (int32_t l = 0; l < L; ++l) {
@@ -272,8 +296,10 @@ void LPCObj::Compute(double overlap) {
     // The recursion of each frame is one long chain of dependent operations;
     // kLanes frames run side by side (each in its own order, so with the same
     // result) to overlap their chains. Lanes past the last frame stay silent.
-    std::vector<double> lanesR(static_cast<size_t>(p + 1) * kLanes);
-    std::vector<double> lanesA(static_cast<size_t>(p) * kLanes);
+    // Rows of whole vectors, aligned as the recursion reads them.
+    std::vector<LaneBlock> lanesRows(static_cast<size_t>(2 * p + 1) * kVectors);
+    double* lanesR = reinterpret_cast<double*>(lanesRows.data());
+    double* lanesA = lanesR + static_cast<size_t>(p + 1) * kLanes;
     for (int32_t f0 = 0; f0 < frames; f0 += kLanes) {
         for (int32_t l = 0; l < kLanes; ++l) {
             double* r = autocorrelation_.data();
@@ -289,7 +315,7 @@ void LPCObj::Compute(double overlap) {
             }
             for (int32_t lag = 0; lag <= p; ++lag) lanesR[static_cast<size_t>(lag) * kLanes + l] = r[lag];
         }
-        LevinsonDurbinLanes(lanesR.data(), p, lanesA.data());
+        LevinsonDurbinLanes(lanesR, p, lanesA);
         for (int32_t l = 0; l < kLanes && f0 + l < frames; ++l) {
             double* a = coefficients_.data();
             for (int32_t m = 0; m < p; ++m) a[m] = lanesA[static_cast<size_t>(m) * kLanes + l];

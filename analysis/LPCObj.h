@@ -39,10 +39,13 @@ public:
     // remaining coefficients 0) if the prediction error reaches 0.
     static void LevinsonDurbin(const double* r, int32_t p, double* a);
 
+    // Frames whose recursions run side by side, in vectors of four.
+    static constexpr int32_t kLanes = 8;
+
 private:
-    static constexpr int32_t kLanes = 4;
     // LevinsonDurbin of kLanes frames at once, r and a interleaved (element j
-    // of lane l at j x kLanes + l); a lane with r[0] = 0 gets zeros.
+    // of lane l at j x kLanes + l) and aligned to 32 bytes; a lane with
+    // r[0] = 0 gets zeros.
     static void LevinsonDurbinLanes(const double* r, int32_t p, double* a);
     void autocorrelate(const double* x, double* r);   // r[0 .. order]
     void envelopeOf(const double* a, double* envelope);
