@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "audio/mp3/BitStream.h"
 #include "audio/mp3/FrameHeader.h"
@@ -478,43 +479,55 @@ int decodeRegion(MainData& md, const HuffmanTable& t, float* q, int i, int end) 
         return i;
     }
     const unsigned linbits = t.linbits;
+    // Pairs through the register window while it fits, the rest (near the
+    // data's end, where positions clamp) through MainData itself.
+    BitWindow w(md);
     if (linbits == 0) {
         // No escapes: both sign bits come from one look at the stream.
-        for (; i < end; i += 2) {
-            const uint32_t e = huffmanDecode(md, t);
+        auto pair = [&](auto& r) {
+            const uint32_t e = huffmanDecode(r, t);
             const int x = int((e >> 12) & 15), y = int((e >> 8) & 15);
             // Branch-free: the sign bits are as good as random.
-            const uint32_t signs = md.peek32();
+            const uint32_t signs = r.peek32();
             const unsigned nx = x != 0, ny = y != 0;
             const uint32_t sx = (signs >> 31) & nx;
             const uint32_t sy = ((signs << nx) >> 31) & ny;
             q[i] = withSign(pow43[x], sx);
             q[i + 1] = withSign(pow43[y], sy);
-            md.skip(nx + ny);
-        }
+            r.skip(nx + ny);
+        };
+        for (; i < end && w.fits(); i += 2) pair(w);
+        md.seek(w.pos());
+        for (; i < end; i += 2) pair(md);
         return i;
     }
-    for (; i < end; i += 2) {
-        const uint32_t e = huffmanDecode(md, t);
-        int x = int((e >> 12) & 15), y = int((e >> 8) & 15);
-        if (x == 15) x += int(md.get(linbits));
-        const unsigned nx = x != 0;
-        q[i] = withSign(pow43[x], md.get(nx));
-        if (y == 15) y += int(md.get(linbits));
-        const unsigned ny = y != 0;
-        q[i + 1] = withSign(pow43[y], md.get(ny));
-    }
+    // A value of 15 continues in linbits more bits; then its sign bit.
+    auto value = [&](auto& r, int v) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(r)>, BitWindow>) r.fill();
+        if (v == 15) v += int(r.get(linbits));
+        const uint32_t negative = r.get(v != 0);
+        return withSign(pow43[v], negative);
+    };
+    auto pair = [&](auto& r) {
+        const uint32_t e = huffmanDecode(r, t);
+        q[i] = value(r, int((e >> 12) & 15));
+        q[i + 1] = value(r, int((e >> 8) & 15));
+    };
+    for (; i < end && w.fits(); i += 2) pair(w);
+    md.seek(w.pos());
+    for (; i < end; i += 2) pair(md);
     return i;
 }
 
 // Quadruples of values -1..1 from line i while the granule's bits last;
 // returns the end of the nonzero part.
 int decodeCount1(MainData& md, const HuffmanTable& quad, float* q, int i, unsigned part23End) {
-    while (i + 4 <= 576 && md.pos() < part23End) {
-        const uint32_t e = huffmanDecode(md, quad);
+    // As in decodeRegion: the register window while it fits.
+    auto quadruple = [&](auto& r) {
+        const uint32_t e = huffmanDecode(r, quad);
         const int vwxy = int((e >> 8) & 15);
         float vals[4];
-        uint32_t signs = md.peek32();
+        uint32_t signs = r.peek32();
         unsigned used = 0;
         for (int j = 0; j < 4; ++j) {
             const unsigned nz = (vwxy >> (3 - j)) & 1;
@@ -522,12 +535,18 @@ int decodeCount1(MainData& md, const HuffmanTable& quad, float* q, int i, unsign
             signs <<= nz;
             used += nz;
         }
-        md.skip(used);
+        r.skip(used);
         // A code word running past the granule's bits is not data.
-        if (md.pos() > part23End) break;
+        if (r.pos() > part23End) return false;
         for (int j = 0; j < 4; ++j) q[i + j] = vals[j];
         i += 4;
-    }
+        return true;
+    };
+    BitWindow w(md);
+    bool more = true;
+    while (more && i + 4 <= 576 && w.pos() < part23End && w.fits()) more = quadruple(w);
+    md.seek(w.pos());
+    while (more && i + 4 <= 576 && md.pos() < part23End) more = quadruple(md);
     return i;
 }
 
