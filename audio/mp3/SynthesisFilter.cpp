@@ -133,7 +133,7 @@ void SynthesisFilter::inputSamples(const float* samples) { std::memcpy(samples_,
     }
 }
 
-VEX_WIDE_CLONES void SynthesisFilter::calculatePcmSamples(int16_t* pcm) {
+VEX_WIDE_CLONES void SynthesisFilter::samples(int16_t* pcm) {
     float x[32];
     Dct<32, float>::run(samples_, x);
     pushVector(x, 1);
@@ -142,7 +142,7 @@ VEX_WIDE_CLONES void SynthesisFilter::calculatePcmSamples(int16_t* pcm) {
 
 // Eight passes' DCTs at once, one per lane. All eight vectors go into the
 // ring before any is windowed, so no pass reads a vector just written.
-VEX_WIDE_CLONES void SynthesisFilter::calculatePcmPasses(const float* lines, int stride, int count, Obuffer& out) {
+VEX_WIDE_CLONES void SynthesisFilter::passes(const float* lines, int stride, int count, Obuffer& out) {
     for (int p0 = 0; p0 < count; p0 += 8) {
         Float8 in[32], dct[32];
         for (int k = 0; k < 32; ++k) std::memcpy(&in[k], lines + k * stride + p0, sizeof in[k]);
@@ -157,6 +157,12 @@ VEX_WIDE_CLONES void SynthesisFilter::calculatePcmPasses(const float* lines, int
             out.appendSamples(channel_, pcm, 32);
         }
     }
+}
+
+void SynthesisFilter::calculatePcmSamples(int16_t* pcm) { samples(pcm); }
+
+void SynthesisFilter::calculatePcmPasses(const float* lines, int stride, int count, Obuffer& out) {
+    passes(lines, stride, count, out);
 }
 
 void SynthesisFilter::calculatePcmSamples(Obuffer& out) {

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "dsp/WideClones.h"
+
 namespace mp3 {
 
 class Obuffer;
@@ -31,6 +33,10 @@ public:
     bool sameHistory(const SynthesisFilter& other) const;
 
 private:
+    // The two above, compiled twice (only ever called from their own file,
+    // where both compilers see the copies declared).
+    VEX_WIDE_CLONES void samples(int16_t* pcm);
+    VEX_WIDE_CLONES void passes(const float* lines, int stride, int count, Obuffer& out);
     void pushVector(const float* x, int step);
     void windowPass(int age, int16_t* pcm) const;
 
