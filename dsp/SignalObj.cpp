@@ -22,6 +22,9 @@ constexpr double kDCThreshold = 15.0;
 // Below about 10 s of output (or 6 s of input) a second thread costs more
 // than it saves.
 constexpr int32_t kResampleSplitFrom = 1 << 18;
+// Whole-signal passes (sums, peak, gain) split in two from about 12 s of
+// 44.1 kHz audio.
+constexpr int32_t kSplitPassesFrom = 1 << 19;
 
 inline int16_t* allocSamples(size_t n) {
     // Zero-filled: samples a reader leaves undelivered are silence.
@@ -134,13 +137,13 @@ SignalObj* SignalObj::CreateExcerpt(double startMs, double lengthMs) {
 
 void SignalObj::MeasureStereo() {
     if (width != 2) return;
-    // Integer sums are exact; a running double sum of the same integer terms
-    // is too while it stays below 2^53 (Cauchy-Schwarz bounds the cross sum
-    // by the other two), so both give the same bits. Above that only the
-    // running double sum gives them.
-    auto sums = [this](auto zero) {
+    // Integer sums are exact, in any order and in two halves; a running
+    // double sum of the same integer terms is too while it stays below 2^53
+    // (Cauchy-Schwarz bounds the cross sum by the other two), so both give
+    // the same bits. Above that only the running double sum gives them.
+    auto sums = [this](auto zero, int32_t from, int32_t to) {
         decltype(zero) lr = 0, ll = 0, rr = 0;
-        for (int32_t i = 0; i < length; ++i) {
+        for (int32_t i = from; i < to; ++i) {
             const int32_t l = data[2 * i], r = data[2 * i + 1];
             lr += l * r;
             ll += l * l;
@@ -148,11 +151,15 @@ void SignalObj::MeasureStereo() {
         }
         return std::array<decltype(zero), 3>{lr, ll, rr};
     };
-    const auto exact = sums(int64_t{0});
+    std::array<int64_t, 3> exact{}, late{};
+    const int32_t half = length / 2;
+    runSideBySide([&] { exact = sums(int64_t{0}, 0, half); }, [&] { late = sums(int64_t{0}, half, length); },
+                  length >= kSplitPassesFrom);
+    for (int k = 0; k < 3; ++k) exact[k] += late[k];
     constexpr int64_t kExact = int64_t(1) << 53;
     const auto s = exact[1] < kExact && exact[2] < kExact
                        ? std::array<double, 3>{double(exact[0]), double(exact[1]), double(exact[2])}
-                       : sums(0.0);
+                       : sums(0.0, 0, length);
     const double sLR = s[0], sLL = s[1], sRR = s[2];
     stereoCorrelation = sLR / std::sqrt(sLL * sRR);
     stereoBalanceDb = 10.0 * std::log10((sLL / length) / (sRR / length));
@@ -217,14 +224,27 @@ void SignalObj::Prepare(int32_t targetRate, double threshold) {
 
 void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
     TrimSilence(threshold, threshold);
+    const bool split = width == 1 && elementCount >= kSplitPassesFrom && secondThreadWanted();
+    if (rate == targetRate && split) {
+        // The DC estimate is one long serial recurrence, and its usual
+        // outcome leaves the samples as they are: the peak is found
+        // meanwhile, and again only when the offset is removed.
+        DCEstimate dc;
+        int32_t peak = 0;
+        runSideBySide([&] { dc = estimateDCOffset(); }, [&] { peak = peakLevel(); });
+        dcOffset = dc.offset;
+        if (dc.removes) {
+            removeDCOffset(dc);
+            peak = peakLevel();
+        }
+        normalizeTo(peak);
+        return;
+    }
     if (rate == targetRate || width != 1 || elementCount < kResampleSplitFrom || !secondThreadWanted()) {
         RemoveDCOffset();
         if (rate != targetRate) ChangeRate(targetRate);
     } else {
-        // The DC estimate is one long serial recurrence, and its usual
-        // outcome (an offset of at most 15) leaves the samples as they are:
-        // the rate change starts on them meanwhile, and runs again only when
-        // the offset is removed.
+        // As above, with the rate change started meanwhile.
         DCEstimate dc;
         int16_t* out = nullptr;
         int32_t produced = 0;
@@ -463,12 +483,31 @@ void SignalObj::ChangeRate(int32_t targetRate) {
     rate = targetRate;
 }
 
-void SignalObj::Normalize() {
-    int32_t peak = 0;
-    for (int32_t i = 0; i < length; ++i) peak = std::max(peak, std::abs(static_cast<int32_t>(data[i])));
+// The largest |sample|; a maximum is the same in any order, so long
+// signals are scanned in two halves side by side.
+int32_t SignalObj::peakLevel() const {
+    auto scan = [this](int32_t from, int32_t to) {
+        int32_t peak = 0;
+        for (int32_t i = from; i < to; ++i) peak = std::max(peak, std::abs(static_cast<int32_t>(data[i])));
+        return peak;
+    };
+    int32_t early = 0, late = 0;
+    const int32_t half = length / 2;
+    runSideBySide([&] { early = scan(0, half); }, [&] { late = scan(half, length); }, length >= kSplitPassesFrom);
+    return std::max(early, late);
+}
+
+void SignalObj::Normalize() { normalizeTo(peakLevel()); }
+
+void SignalObj::normalizeTo(int32_t peak) {
     if (peak > 0 && peak < 32767) {
         gain = 32767.0 / peak;
-        for (int32_t i = 0; i < length; ++i) data[i] = static_cast<int16_t>(roundHalfAwaySmall(data[i] * gain));
+        // Each sample on its own: two halves give the same bits.
+        auto scale = [this](int32_t from, int32_t to) {
+            for (int32_t i = from; i < to; ++i) data[i] = static_cast<int16_t>(roundHalfAwaySmall(data[i] * gain));
+        };
+        const int32_t half = length / 2;
+        runSideBySide([&] { scale(0, half); }, [&] { scale(half, length); }, length >= kSplitPassesFrom);
     } else {
         // A peak of 0 (a constant signal after DC removal) would need an
         // infinite gain: leave such a signal as it is.

@@ -66,6 +66,9 @@ private:
     };
     DCEstimate estimateDCOffset() const;
     void removeDCOffset(const DCEstimate& dc);
+    int32_t peakLevel() const;
+    // Scales the samples so that `peak` becomes full scale.
+    void normalizeTo(int32_t peak);
     // The samples at targetRate in a new buffer (freed by the caller).
     int16_t* resampled(int32_t targetRate, int32_t& produced) const;
     void replaceBuffer(int16_t* fresh, int32_t frames);

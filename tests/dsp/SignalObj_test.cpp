@@ -91,6 +91,19 @@ TEST(SignalObj, StereoMeasureAndDownMix) {
         sLR += l * r, sLL += l * l, sRR += r * r;
     }
     ASSERT_GT(sLL, 9007199254740992.0);
+
+    // Below 2^53 and long enough to be summed in two halves: the exact sums.
+    Samples medium(2 * 1000000);
+    int64_t xLR = 0, xLL = 0, xRR = 0;
+    for (int32_t i = 0; i < 1000000; ++i) {
+        const int32_t l = (i * 37) % 20001 - 10000, r = (i * 91) % 30001 - 15000;
+        medium[2 * size_t(i)] = int16_t(l), medium[2 * size_t(i) + 1] = int16_t(r);
+        xLR += l * r, xLL += l * l, xRR += r * r;
+    }
+    auto halves = test::signalOf(medium, 44100, 2);
+    halves->MeasureStereo();
+    EXPECT_EQ(halves->stereoCorrelation, double(xLR) / std::sqrt(double(xLL) * double(xRR)));
+
     auto big = test::signalOf(in, 44100, 2);
     big->MeasureStereo();
     EXPECT_EQ(big->stereoCorrelation, sLR / std::sqrt(sLL * sRR));
@@ -172,6 +185,15 @@ TEST(SignalObj, NormalizeRoundsAndScalesStereoDifference) {
     EXPECT_DOUBLE_EQ(s->gain, 327.67);
     EXPECT_EQ(samples(*s), (Samples{32767, -16384, 328, 0}));  // -16383.5 rounds away from zero
     EXPECT_EQ(s->stereoDifference, 3276);
+    // Long enough to be scaled in two halves.
+    Samples ramp(1 << 20), scaled(1 << 20);
+    for (size_t i = 0; i < ramp.size(); ++i) {
+        ramp[i] = int16_t(int(i % 4001) - 2000);
+        scaled[i] = int16_t(std::round(ramp[i] * (32767.0 / 2000)));
+    }
+    auto longer = test::signalOf(ramp, 44100);
+    longer->Normalize();
+    EXPECT_EQ(samples(*longer), scaled);
     for (const Samples& untouched : {Samples{32767, 5}, Samples{-32768, 5}, Samples{0, 0}}) {
         auto full = test::signalOf(untouched, 1000);
         full->Normalize();
@@ -180,26 +202,28 @@ TEST(SignalObj, NormalizeRoundsAndScalesStereoDifference) {
     }
 }
 
-// With a DC offset the rate change begun beside the estimate is redone on the
-// corrected samples.
-TEST(SignalObj, PrepareMonoIsTheSameOnOneThreadOrTwo) {
-    for (int offset : {0, 900}) {
-        Samples in = test::music(44100, 20.0, 3);
-        for (int16_t& v : in) v = int16_t(std::clamp(v / 2 + offset, -32768, 32767));
-        std::vector<std::tuple<Samples, double, double>> runs;
-        for (bool oneCore : {true, false}) {
-            test::ScopedThreads threads(oneCore);
-            auto s = test::signalOf(in, 44100);
-            s->PrepareMono(22050, 2.2);
-            EXPECT_EQ(s->rate, 22050);
-            EXPECT_NEAR(s->length, 441000, 2 * 121);
-            const auto [lo, hi] = std::minmax_element(s->data, s->data + s->length);
-            EXPECT_EQ(std::max(-int32_t(*lo), int32_t(*hi)), 32767);  // normalised
-            runs.emplace_back(samples(*s), s->dcOffset, s->gain);
+// With a DC offset the rate change or the peak begun beside the estimate is
+// redone on the corrected samples; the stereo sums and the gain go in halves.
+TEST(SignalObj, PrepareIsTheSameOnOneThreadOrTwo) {
+    for (int32_t target : {22050, 44100})
+        for (int offset : {0, 900}) {
+            Samples in = test::music(44100, 20.0, 3);
+            for (int16_t& v : in) v = int16_t(std::clamp(v / 2 + offset, -32768, 32767));
+            Samples other = test::music(44100, 20.0, 4);
+            std::vector<std::tuple<Samples, double, double, double>> runs;
+            for (bool oneCore : {true, false}) {
+                test::ScopedThreads threads(oneCore);
+                auto s = test::signalOf(test::interleave(in, other), 44100, 2);
+                s->Prepare(target, 2.2);
+                EXPECT_EQ(s->rate, target);
+                EXPECT_NEAR(s->length, 20 * target, 2 * 121);
+                const auto [lo, hi] = std::minmax_element(s->data, s->data + s->length);
+                EXPECT_EQ(std::max(-int32_t(*lo), int32_t(*hi)), 32767);  // normalised
+                runs.emplace_back(samples(*s), s->dcOffset, s->gain, s->stereoCorrelation);
+            }
+            EXPECT_TRUE(runs[0] == runs[1]) << "offset " << offset << " target " << target;
+            EXPECT_EQ(std::fabs(std::get<1>(runs[0])) > 15.0, offset > 0);
         }
-        EXPECT_TRUE(runs[0] == runs[1]) << "offset " << offset;
-        EXPECT_EQ(std::fabs(std::get<1>(runs[0])) > 15.0, offset > 0);
-    }
 }
 
 // Validation counts the duration instead of computing the samples: a silent
