@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "dsp/Rounding.h"
 #include "dsp/SignalObj.h"
+#include "dsp/WideClones.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -70,6 +72,31 @@ void RMSObj::Clear() {
     events_.clear();
     peak_ = 0.0f;
 }
+
+namespace {
+
+typedef double Double4 __attribute__((vector_size(32)));
+
+// Weighted sums of squares of eight frames `step` values apart, a frame to a
+// lane. Each lane adds w v v sample after sample as the one-frame loop does,
+// so either copy gives the same bits; the two vectors are two independent
+// chains of additions.
+VEX_WIDE_CLONES void weightedSquares8(const int16_t* s, size_t step, size_t stride, const double* weight,
+                                      int32_t n, double* out) {
+    Double4 lo = {0.0, 0.0, 0.0, 0.0}, hi = lo;
+    for (int32_t j = 0; j < n; ++j) {
+        const int16_t* p = s + static_cast<size_t>(j) * stride;
+        const Double4 a = {double(p[0]), double(p[step]), double(p[2 * step]), double(p[3 * step])};
+        const Double4 b = {double(p[4 * step]), double(p[5 * step]), double(p[6 * step]), double(p[7 * step])};
+        const double w = weight[j];
+        lo += w * a * a;
+        hi += w * b * b;
+    }
+    std::memcpy(out, &lo, sizeof lo);
+    std::memcpy(out + 4, &hi, sizeof hi);
+}
+
+}  // namespace
 
 void RMSObj::ComputeFrames(double frameMs, WindowShape window, double overlap) {
     Clear();
@@ -136,20 +163,12 @@ void RMSObj::ComputeFrames(double frameMs, WindowShape window, double overlap) {
     peak_ = 0.0f;
     int32_t f = 0;
     if (!weight.empty()) {
-        // A weighted sum is one chain of dependent additions: four frames at
-        // a time overlap their chains, each keeping its own order.
-        for (; f + 4 <= frames; f += 4) {
-            const int16_t* s = x + f * step;
-            double sum[4] = {0.0, 0.0, 0.0, 0.0};
-            for (int32_t j = 0; j < frameLength; ++j) {
-                const double w = weight[j];
-                const size_t o = static_cast<size_t>(j) * stride;
-                for (int32_t q = 0; q < 4; ++q) {
-                    const double v = s[q * step + o];
-                    sum[q] += w * v * v;
-                }
-            }
-            for (int32_t q = 0; q < 4; ++q) {
+        // A weighted sum is one chain of dependent additions: eight frames
+        // at a time overlap their chains, each keeping its own order.
+        for (; f + 8 <= frames; f += 8) {
+            double sum[8];
+            weightedSquares8(x + f * step, step, stride, weight.data(), frameLength, sum);
+            for (int32_t q = 0; q < 8; ++q) {
                 levels[f + q] = static_cast<float>(std::sqrt(sum[q] / frameLength));
                 peak_ = std::max(peak_, levels[f + q]);
             }
