@@ -43,6 +43,7 @@ RMSObj::~RMSObj() = default;
 void RMSObj::SetSignal(SignalObj* source) {
     FrameData::SetSignal(source);
     Clear();
+    crossingsOf_ = {};
 }
 
 void RMSObj::SetBand(BandType type, double f1, double f2) {
@@ -450,25 +451,58 @@ void RMSObj::DetectEvents() {
     else detectCrossingEvents(x, n);
 }
 
-// Whole or low-passed signal: at each zero crossing far enough from the last,
-// an event where the energy of the next window jumps against the previous one.
+// Zero crossings of the whole or low-passed signal: a non-zero sample on the
+// other side of zero from the one before (a zero counts as not positive).
+// Which of them start a gap of more than `gap` samples before the next one
+// does not depend on the detector's window, which the tempo search varies:
+// they are found once per source and kept.
+void RMSObj::findCrossings(const int16_t* x, int32_t n, int32_t gap) {
+    crossings_.clear();
+    lastCrossing_ = -1;
+    auto onCrossing = [&](int32_t i) {
+        if (lastCrossing_ >= 0 && i - lastCrossing_ > gap) crossings_.push_back(lastCrossing_);
+        lastCrossing_ = i;
+    };
+    int32_t i = 1;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 1));
+        const __m128i sides = _mm_xor_si128(_mm_cmpgt_epi16(cur, zero), _mm_cmpgt_epi16(prev, zero));
+        // Two mask bits per sample.
+        uint32_t mask = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi16(cur, zero), sides)));
+        while (mask != 0) {
+            onCrossing(i + __builtin_ctz(mask) / 2);
+            mask &= mask - 1;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        if (x[i] != 0 && (x[i] > 0) != (x[i - 1] > 0)) onCrossing(i);
+    crossingsOf_ = {x, n, gap};
+}
+
+// Whole or low-passed signal: an event where the energy of the window after
+// a crossing jumps against the window before it, at each crossing followed
+// by more than the minimum gap. The scan starts at sample W as if after a
+// positive sample, the last crossing at 0: the crossings are 0 itself, W
+// when its sample is negative, then those of the signal after W.
 // Crossings only move forward: overlapping windows slide (exact integer sums),
 // and the window's peak is rescanned only once the last one has left it.
 void RMSObj::detectCrossingEvents(const int16_t* x, int32_t n) {
     const double u = 1000.0 / rate;
     const int32_t w = truncCount(eventWindowMs_ / u);
     const int32_t gap = truncCount(1.4 / u);
+    if (!(crossingsOf_ == CrossingSource{x, n, gap})) findCrossings(x, n, gap);
     double peakMax = 0.0;
-    int32_t z = 0;
     int64_t a = 0, b = 0;  // sums of |x| over [aLo, aHi) and [bLo, bHi)
     int32_t aLo = 0, aHi = 0, bLo = 0, bHi = 0;
     int32_t peak = -1;     // first loudest |x| of [aLo, aHi) and its index
     int32_t k = 0;
-    auto onCrossing = [&](int32_t i) {
-        if (i - z <= gap) {
-            z = i;
-            return;
-        }
+    auto evaluate = [&](int32_t z) {
         const int32_t aEnd = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(z) + w, n));
         if (z >= aHi || k < z) {
             // Nothing kept applies: sum and scan the window afresh, the peak
@@ -521,31 +555,21 @@ void RMSObj::detectCrossingEvents(const int16_t* x, int32_t n) {
         const double after = static_cast<double>(a);
         const double before = b == 0 ? 32000.0 : static_cast<double>(b);
         if (after / before > eventRatio_) events_.push_back({k * u, static_cast<double>(peak)});
-        z = i;
     };
-    // The scan starts as if after a positive sample; past its first sample a
-    // crossing is a non-zero sample on the other side of zero from the one
-    // before (a zero counts as not positive).
-    if (w < n && x[w] < 0) onCrossing(w);
-    int32_t i = w < n ? w + 1 : n;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 8 <= n; i += 8) {
-        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
-        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 1));
-        const __m128i sides = _mm_xor_si128(_mm_cmpgt_epi16(cur, zero), _mm_cmpgt_epi16(prev, zero));
-        // Two mask bits per sample.
-        uint32_t mask = static_cast<uint32_t>(
-            _mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi16(cur, zero), sides)));
-        while (mask != 0) {
-            onCrossing(i + __builtin_ctz(mask) / 2);
-            mask &= mask - 1;
-            mask &= mask - 1;
-        }
+    if (w < n) {
+        const bool startsNegative = x[w] < 0;
+        // The crossing after W, if there is one within the gap after it.
+        int32_t next = -1;
+        for (int32_t i = w + 1; i < n && i <= w + gap && next < 0; ++i)
+            if (x[i] != 0 && (x[i] > 0) != (x[i - 1] > 0)) next = i;
+        // The first crossing (any one past the gap will do), or -1 for none.
+        const int32_t first = startsNegative ? w : next >= 0 ? next : lastCrossing_ > w ? w + gap + 1 : -1;
+        // 0 counts when the first crossing is more than the gap after it.
+        if (first > gap) evaluate(0);
+        if (startsNegative && next < 0 && lastCrossing_ > w) evaluate(w);
+        auto c = std::upper_bound(crossings_.begin(), crossings_.end(), w);
+        for (; c != crossings_.end(); ++c) evaluate(*c);
     }
-#endif
-    for (; i < n; ++i)
-        if (x[i] != 0 && (x[i] > 0) != (x[i - 1] > 0)) onCrossing(i);
     pruneEvents(eventFloor_ * peakMax, 65.0);
 }
 

@@ -102,6 +102,7 @@ public:
 
 private:
     void smooth();
+    void findCrossings(const int16_t* x, int32_t n, int32_t gap);
     void detectCrossingEvents(const int16_t* x, int32_t n);
     void detectHalfWaveEvents(const int16_t* x, int32_t n);
     void findHalfWaveRuns(const int16_t* x, int32_t n);
@@ -136,4 +137,16 @@ private:
     };
     std::vector<HalfWaveRun> runs_;
     bool runsValid_ = false;
+
+    // The crossings after which the next one is more than the gap away, the
+    // last crossing, and the samples and gap they were found for.
+    struct CrossingSource {
+        const int16_t* x = nullptr;
+        int32_t n = 0;
+        int32_t gap = -1;
+        bool operator==(const CrossingSource& o) const { return x == o.x && n == o.n && gap == o.gap; }
+    };
+    std::vector<int32_t> crossings_;
+    int32_t lastCrossing_ = -1;
+    CrossingSource crossingsOf_;
 };

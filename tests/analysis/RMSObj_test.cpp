@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "dsp/SignalObj.h"
@@ -186,4 +187,74 @@ TEST(RMSObj, EventsAtBurstOnsets) {
     rms.SetEventLevels(6.0, 30000.0);
     rms.DetectEvents();
     EXPECT_TRUE(rms.Events().empty());
+}
+
+// The crossing detector against its rule written out plainly, on random
+// signals at 1000 Hz (a window of n ms is n samples, the minimum gap one
+// sample), so that crossings fall at and around every window's first sample,
+// for windows of 1 to 20 ms on one object in turn: what it keeps between
+// calls must not carry one window's scan into the next.
+TEST(RMSObj, CrossingEventsFollowTheRuleForEveryWindow) {
+    auto reference = [](const std::vector<int16_t>& x, int32_t w, double ratio, double floor) {
+        const int32_t n = int32_t(x.size()), gap = 1;
+        std::vector<LevelEvent> raw;
+        int32_t z = 0;
+        bool positive = true;
+        double top = 0.0;
+        for (int32_t i = w; i < n; ++i) {
+            const bool crossing = (x[i] < 0 && positive) || (x[i] > 0 && !positive);
+            positive = x[i] > 0;
+            if (!crossing) continue;
+            if (i - z > gap) {
+                int64_t a = 0, b = 0;
+                int32_t peak = -1, k = z;
+                for (int32_t j = z; j < std::min(z + w, n); ++j) {
+                    a += std::abs(x[j]);
+                    if (std::abs(x[j]) > peak) peak = std::abs(x[j]), k = j;
+                }
+                for (int32_t j = std::max(0, z - w); j < z; ++j) b += std::abs(x[j]);
+                top = std::max(top, double(peak));
+                if (double(a) / (b == 0 ? 32000.0 : double(b)) > ratio) raw.push_back({double(k), double(peak)});
+            }
+            z = i;
+        }
+        std::vector<LevelEvent> kept;
+        double last = 0.0;
+        for (const auto& e : raw) {
+            if (e.strength < floor * top || (last > 0.0 && e.timeMs < last + 65.0)) continue;
+            kept.push_back(e);
+            last = e.timeMs;
+        }
+        return kept;
+    };
+    std::mt19937 rng(9);
+    size_t events = 0;
+    for (int song = 0; song < 200; ++song) {
+        // Runs of one sign, of zeros and of the other sign, of random lengths.
+        std::vector<int16_t> x(300);
+        for (size_t i = 0; i < x.size();) {
+            const int sign = int(rng() % 3) - 1;
+            for (size_t end = std::min(x.size(), i + 1 + rng() % 6); i < end; ++i)
+                x[i] = int16_t(sign * int(1 + rng() % 3000));
+        }
+        // A loud first sample: its window's peak, when it is one, sets the floor.
+        if (song % 4 == 0) x[0] = 30000;
+        auto s = signalOf(x, 1000);
+        RMSObj rms;
+        rms.SetSignal(s.get());
+        rms.ComputeFrames(60.0, RMSObj::kRectangular, 0.0);
+        for (int32_t w = 1; w <= 20; ++w) {
+            SCOPED_TRACE(testing::Message() << "song " << song << " window " << w);
+            rms.SetEventSettings(1.5, 0.2, w);
+            rms.DetectEvents();
+            const auto expected = reference(x, w, 1.5, 0.2);
+            ASSERT_EQ(rms.Events().size(), expected.size());
+            events += expected.size();
+            for (size_t e = 0; e < expected.size(); ++e) {
+                EXPECT_EQ(rms.Events()[e].timeMs, expected[e].timeMs);
+                EXPECT_EQ(rms.Events()[e].strength, expected[e].strength);
+            }
+        }
+    }
+    EXPECT_GT(events, 2000u);
 }
