@@ -195,23 +195,43 @@ double FindDensityBoundary(const FrameData& spectrum, double& meanDensity, doubl
     const int32_t k1 = binOf(spectrum, f2);
     const int32_t bandBins = k1 - k0 + 1;
 
+    auto rowCount = [&](int32_t f) {
+        const float* row = spectrum.Frame(f);
+        int64_t n = 0;
+        for (int32_t k = k0; k <= k1; ++k)
+            if (row[k] > level) ++n;
+        return n;
+    };
     int32_t i0 = std::max(truncToInt32(t0 / h + 0.0001), 0);
     int32_t cur = i0;
     double sum = 0.0;
     int32_t segments = 0;
     int32_t taken = 0;
+    // Sliding segments overlap in all but one row at each end: the rows
+    // [lo, hi) counted so far are kept, and the count moves with them.
+    int32_t lo = i0, hi = i0;
+    int64_t window = 0;
     do {
-        if (sliding) cur = i0++;
         int64_t count = 0;
         taken = 0;
-        while (taken < m && cur < frames) {
-            const float* row = spectrum.Frame(cur);
-            for (int32_t k = k0; k <= k1; ++k)
-                if (row[k] > level) ++count;
-            ++cur;
-            // Reaching the last frame ends the segment before it is counted as taken.
-            if (cur >= frames) break;
-            ++taken;
+        if (sliding) {
+            cur = i0++;
+            // m rows, or up to the last frame, which ends the segment before
+            // it is counted as taken.
+            const int32_t rows = cur < frames ? std::min(m, frames - cur) : 0;
+            for (; hi < cur + rows; ++hi) window += rowCount(hi);
+            for (; lo < cur && lo < hi; ++lo) window -= rowCount(lo);
+            count = rows > 0 ? window : 0;
+            cur += rows;
+            taken = cur >= frames && rows > 0 ? rows - 1 : rows;
+        } else {
+            while (taken < m && cur < frames) {
+                count += rowCount(cur);
+                ++cur;
+                // Reaching the last frame ends the segment before it is counted as taken.
+                if (cur >= frames) break;
+                ++taken;
+            }
         }
         double density = taken > 0 && bandBins > 0 ? double(count) / (double(taken) * bandBins) : 0.0;
         if (threshold == 0.0) {

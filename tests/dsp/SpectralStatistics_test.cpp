@@ -77,6 +77,10 @@ TEST(SpectralStatistics, DensityBoundarySearch) {
     EXPECT_EQ(gDensityAccumulator.count, 5);  // mean below the threshold: not added
     ResetDensityAccumulator();
     EXPECT_EQ(gDensityAccumulator.count, 0);
+    // Sliding by a frame: nine segments, the last one reaching the last frame.
+    EXPECT_EQ(FindDensityBoundary(s, mean, 0, 20, 0, 3000, 0.5, 0.2, false, true), -1.0);
+    EXPECT_DOUBLE_EQ(mean, (0.25 * 5 + 0.625 + 1.0 + 1.0 + 2.0) / 9);
+    EXPECT_EQ(gDensityAccumulator.count, 9);
 
     // Densities are cut to five decimals: 1/3 becomes 0.33333 < 0.333333.
     EightBins t(4);
