@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "dsp/FFTLib.h"
 #include "dsp/QuorbixError.h"
@@ -97,7 +98,6 @@ void LPCObj::prepare() {
     if (!transformsFit()) fft_ = std::make_unique<Transforms>(frameSize_, order_, bins);
     autocorrelation_.assign(order_ + 1, 0.0);
     coefficients_.assign(order_, 0.0);
-    frame_.assign(frameSize_, 0.0);
     envelope_.assign(bins, 0.0);
     window_ = windowOption_ == kHammingWindow ? HammingWindow(frameSize_) : std::vector<double>();
 }
@@ -168,6 +168,20 @@ VEX_WIDE_CLONES void allLanesStep(const double* r, int32_t i, double* a, double*
     }
 }
 
+// Lag 0 of the autocorrelation of every lane's frame, x interleaved (sample
+// j of lane l at j x kLanes + l): each lane sums its squares in sample
+// order, as autocorrelate does.
+VEX_WIDE_CLONES void laneSquares(const double* x, int32_t n, double* out) {
+    const auto* xv = reinterpret_cast<const Double4*>(x);
+    Double4 acc[kVectors] = {};
+    for (int32_t j = 0; j < n; ++j)
+        for (int32_t v = 0; v < kVectors; ++v) {
+            const Double4 y = xv[j * kVectors + v];
+            acc[v] += y * y;
+        }
+    std::memcpy(out, acc, sizeof acc);
+}
+
 }  // namespace
 
 void LPCObj::LevinsonDurbinLanes(const double* r, int32_t p, double* a) {
@@ -211,19 +225,22 @@ void LPCObj::LevinsonDurbinLanes(const double* r, int32_t p, double* a) {
 }
 
 void LPCObj::autocorrelate(const double* x, double* r) {
-    Transforms& t = *fft_;
-    const int32_t l = frameSize_;
-    const int32_t p = order_;
-
     // Lag 0 directly: it decides whether the frame is silent, and the exact
     // sum keeps that decision free of transform round-off.
     double r0 = 0.0;
-    for (int32_t j = 0; j < l; ++j) r0 += x[j] * x[j];
+    for (int32_t j = 0; j < frameSize_; ++j) r0 += x[j] * x[j];
     r[0] = r0;
+    autocorrelateLags(x, 1, r);
+}
+
+void LPCObj::autocorrelateLags(const double* x, ptrdiff_t step, double* r) {
+    Transforms& t = *fft_;
+    const int32_t l = frameSize_;
+    const int32_t p = order_;
     if (p > 0) {
         const int32_t m = t.correlation.FFTLength();
         double* in = t.correlation.FFTBuffer();
-        std::copy(x, x + l, in);
+        for (int32_t j = 0; j < l; ++j) in[j] = x[j * step];
         std::fill(in + l, in + m, 0.0);
         double* c = t.correlation.ForwardFFT();
         // Power spectrum in place: the real slots get |X_k|^2, the imaginary ones 0.
@@ -300,16 +317,28 @@ void LPCObj::Compute(double overlap) {
     std::vector<LaneBlock> lanesRows(static_cast<size_t>(2 * p + 1) * kVectors);
     double* lanesR = reinterpret_cast<double*>(lanesRows.data());
     double* lanesA = lanesR + static_cast<size_t>(p + 1) * kLanes;
+    // The frames of a group, interleaved as laneSquares reads them.
+    std::vector<LaneBlock> groupRows(static_cast<size_t>(frameSize_) * kVectors);
+    double* group = reinterpret_cast<double*>(groupRows.data());
+    double r0[kLanes];
     for (int32_t f0 = 0; f0 < frames; f0 += kLanes) {
+        for (int32_t l = 0; l < kLanes; ++l) {
+            double* x = group + l;
+            if (f0 + l < frames) {
+                const size_t start = static_cast<size_t>(first) + static_cast<size_t>(f0 + l) * hop_;
+                for (int32_t j = 0; j < frameSize_; ++j) x[j * kLanes] = samples[(start + j) * stride] / 32767.0;
+                if (!window_.empty())
+                    for (int32_t j = 0; j < frameSize_; ++j) x[j * kLanes] *= window_[j];
+            } else {
+                for (int32_t j = 0; j < frameSize_; ++j) x[j * kLanes] = 0.0;
+            }
+        }
+        laneSquares(group, frameSize_, r0);
         for (int32_t l = 0; l < kLanes; ++l) {
             double* r = autocorrelation_.data();
             if (f0 + l < frames) {
-                const size_t start = static_cast<size_t>(first) + static_cast<size_t>(f0 + l) * hop_;
-                for (int32_t j = 0; j < frameSize_; ++j) {
-                    frame_[j] = samples[(start + j) * stride] / 32767.0;
-                    if (!window_.empty()) frame_[j] *= window_[j];
-                }
-                autocorrelate(frame_.data(), r);
+                r[0] = r0[l];
+                autocorrelateLags(group + l, kLanes, r);
             } else {
                 std::fill(r, r + p + 1, 0.0);
             }

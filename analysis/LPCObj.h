@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -48,6 +49,8 @@ private:
     // r[0] = 0 gets zeros.
     static void LevinsonDurbinLanes(const double* r, int32_t p, double* a);
     void autocorrelate(const double* x, double* r);   // r[0 .. order]
+    // Lags 1 .. order of the frame x[0], x[step], ...
+    void autocorrelateLags(const double* x, ptrdiff_t step, double* r);
     void envelopeOf(const double* a, double* envelope);
 
     struct Transforms;
@@ -61,6 +64,5 @@ private:
     std::unique_ptr<Transforms> fft_;
     std::vector<double> autocorrelation_;
     std::vector<double> coefficients_;
-    std::vector<double> frame_;
     std::vector<double> envelope_;
 };
