@@ -152,7 +152,9 @@ void FFTObj::ReSample(int32_t bands, bool fineLowBand) {
     const int32_t half = bands / 2;
     const double spacing = BinSpacing();
     const int32_t bins = width;
-    if (spectrumBins_ > 0) throw QuorbixError("Programming error: ReSample of a spectrum with bins left out");
+    // Rows may leave out bins, but only bins the bands do not reach.
+    if (spectrumBins_ > 0 && width * spacing < upper)
+        throw QuorbixError("Programming error: ReSample of a spectrum with bins left out");
     if (split / half < spacing || bins <= bands)
         throw QuorbixError("Oversampling not supported in ReSample");
     const int32_t frames = length;

@@ -86,6 +86,8 @@ namespace {
 
 int computeBandPrint(SignalObj& stretch, std::unique_ptr<double[]>& matrix) {
     FFTObj spectrum;
+    // The bands end at 8 kHz: the rows need no bins above.
+    spectrum.KeepBinsUpTo(8000.0);
     spectrum.ComputeOn(&stretch, kFrameSize, FrameData::kHammingWindow, 0.0);
     spectrum.ReSample(kBands, true);
     const int32_t frames = spectrum.FrameCount();

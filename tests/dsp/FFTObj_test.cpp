@@ -86,6 +86,20 @@ TEST(FFTObj, ReSampleKeepsEachBandsLargestBin) {
             const double expected = band == 10 ? 8000 : band == 20 ? 6000 : band == 39 ? 5000 : 0;
             EXPECT_NEAR(f.Value(frame, band), expected / 32767, 2e-4) << frame << " band " << band;
         }
+    // Rows cut just below the top edge give the same bands (bin 320, at
+    // 8000 Hz, is in none); rows that leave out bin 319 give none.
+    for (const double keep : {7990.0, 7970.0}) {
+        FFTObj cut;
+        cut.KeepBinsUpTo(keep);
+        cut.ComputeOn(song.get(), n, FrameData::kRectangular, 0.0);
+        if (keep < 7975.0) {
+            EXPECT_THROW(cut.ReSample(40, true), QuorbixError);
+            continue;
+        }
+        cut.ReSample(40, true);
+        for (int32_t frame = 0; frame < 3; ++frame)
+            for (int32_t band = 0; band < 40; ++band) EXPECT_EQ(cut.Value(frame, band), f.Value(frame, band));
+    }
     f.Compute(0.5);  // band rows only: not computed again
     EXPECT_EQ(f.BinCount(), 40);
     Spectra tooFew(100, 1000, 256, 64, FrameData::kRectangular, 0.0);  // 33 bins for 40 bands
