@@ -129,9 +129,7 @@ void LPCObj::LevinsonDurbin(const double* r, int32_t p, double* a) {
 
 namespace {
 
-// Four lanes of doubles. Its alignment differs between the two copies of a
-// cloned function, so storage read through it is aligned explicitly.
-typedef double Double4 __attribute__((vector_size(32)));
+// Storage of lanes read as Double4, aligned for either copy.
 struct alignas(32) LaneBlock {
     double lanes[4];
 };

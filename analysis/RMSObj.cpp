@@ -76,8 +76,6 @@ void RMSObj::Clear() {
 
 namespace {
 
-typedef double Double4 __attribute__((vector_size(32)));
-
 // Weighted sums of squares of eight frames `step` values apart, a frame to a
 // lane. Each lane adds w v v sample after sample as the one-frame loop does,
 // so either copy gives the same bits; the two vectors are two independent

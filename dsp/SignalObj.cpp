@@ -26,6 +26,14 @@ constexpr int32_t kResampleSplitFrom = 1 << 18;
 // 44.1 kHz audio.
 constexpr int32_t kSplitPassesFrom = 1 << 19;
 
+// work(0, 0, n / 2) and work(1, n / 2, n) (part, first, end), side by side
+// when n is long enough: for passes whose halves give the bits of the whole.
+template <typename Work>
+void inHalves(int32_t n, Work work) {
+    const int32_t half = n / 2;
+    runSideBySide([&] { work(0, 0, half); }, [&] { work(1, half, n); }, n >= kSplitPassesFrom);
+}
+
 inline int16_t* allocSamples(size_t n) {
     // Zero-filled: samples a reader leaves undelivered are silence.
     auto* p = static_cast<int16_t*>(std::calloc(n ? n : 1, sizeof(int16_t)));
@@ -151,11 +159,10 @@ void SignalObj::MeasureStereo() {
         }
         return std::array<decltype(zero), 3>{lr, ll, rr};
     };
-    std::array<int64_t, 3> exact{}, late{};
-    const int32_t half = length / 2;
-    runSideBySide([&] { exact = sums(int64_t{0}, 0, half); }, [&] { late = sums(int64_t{0}, half, length); },
-                  length >= kSplitPassesFrom);
-    for (int k = 0; k < 3; ++k) exact[k] += late[k];
+    std::array<int64_t, 3> halves[2] = {};
+    inHalves(length, [&](int part, int32_t from, int32_t to) { halves[part] = sums(int64_t{0}, from, to); });
+    std::array<int64_t, 3> exact{};
+    for (int k = 0; k < 3; ++k) exact[k] = halves[0][k] + halves[1][k];
     constexpr int64_t kExact = int64_t(1) << 53;
     const auto s = exact[1] < kExact && exact[2] < kExact
                        ? std::array<double, 3>{double(exact[0]), double(exact[1]), double(exact[2])}
@@ -491,10 +498,9 @@ int32_t SignalObj::peakLevel() const {
         for (int32_t i = from; i < to; ++i) peak = std::max(peak, std::abs(static_cast<int32_t>(data[i])));
         return peak;
     };
-    int32_t early = 0, late = 0;
-    const int32_t half = length / 2;
-    runSideBySide([&] { early = scan(0, half); }, [&] { late = scan(half, length); }, length >= kSplitPassesFrom);
-    return std::max(early, late);
+    int32_t halves[2] = {};
+    inHalves(length, [&](int part, int32_t from, int32_t to) { halves[part] = scan(from, to); });
+    return std::max(halves[0], halves[1]);
 }
 
 void SignalObj::Normalize() { normalizeTo(peakLevel()); }
@@ -503,11 +509,9 @@ void SignalObj::normalizeTo(int32_t peak) {
     if (peak > 0 && peak < 32767) {
         gain = 32767.0 / peak;
         // Each sample on its own: two halves give the same bits.
-        auto scale = [this](int32_t from, int32_t to) {
+        inHalves(length, [this](int, int32_t from, int32_t to) {
             for (int32_t i = from; i < to; ++i) data[i] = static_cast<int16_t>(roundHalfAwaySmall(data[i] * gain));
-        };
-        const int32_t half = length / 2;
-        runSideBySide([&] { scale(0, half); }, [&] { scale(half, length); }, length >= kSplitPassesFrom);
+        });
     } else {
         // A peak of 0 (a constant signal after DC removal) would need an
         // infinite gain: leave such a signal as it is.

@@ -20,3 +20,10 @@
 #else
 #define VEX_WIDE_CLONES
 #endif
+
+// The vector types of such loops: eight floats or four doubles, one AVX2
+// register or two SSE2 ones. Each lane computes on its own. Their alignment
+// differs between the two copies of a function: storage a copy reads
+// through them is aligned to 32 bytes explicitly.
+typedef float Float8 __attribute__((vector_size(32)));
+typedef double Double4 __attribute__((vector_size(32)));

@@ -772,8 +772,6 @@ int Layer3Decoder::reduceAliases(int gr, int ch, int nonzero) {
 
 namespace {
 
-typedef float Float8 __attribute__((vector_size(32)));
-
 // Rows 0..8 and 18..26 of the 36-point IMDCT of N subbands' lines. Each
 // row's sum runs over the lines in order, the rows being the vector lanes;
 // a row is one chain of dependent additions, so N subbands give the

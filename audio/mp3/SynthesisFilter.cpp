@@ -75,10 +75,8 @@ struct ScaledWindow {
 };
 const ScaledWindow kWindow;
 
-// acc[j] += d[j] h[j] in groups of eight lanes (a compiler vector type: two
-// SSE or NEON registers, one AVX2 register); each lane sums in the same
+// acc[j] += d[j] h[j] in groups of eight lanes; each lane sums in the same
 // order as a scalar loop, so the grouping changes no result.
-typedef float Float8 __attribute__((vector_size(32)));
 
 inline void accumulate(Float8* acc, const float* d, const float* h) {
     for (int g = 0; g < 4; ++g) {
