@@ -43,7 +43,7 @@ template <> const float* coefficients<2>() { return kDct.c2; }
 // T is float, or a vector type whose lanes are independent transforms that
 // each take the same steps as the scalar one.
 template <int N, typename T> struct Dct {
-    static inline void run(const T* in, T* out) {
+    [[gnu::always_inline]] static inline void run(const T* in, T* out) {
         constexpr int H = N / 2;
         const float* c = coefficients<N>();
         T a[H], b[H], ea[H], eb[H];
@@ -62,7 +62,7 @@ template <int N, typename T> struct Dct {
     }
 };
 template <typename T> struct Dct<1, T> {
-    static inline void run(const T* in, T* out) { out[0] = in[0]; }
+    [[gnu::always_inline]] static inline void run(const T* in, T* out) { out[0] = in[0]; }
 };
 
 // The window D scaled by 32768 (D = k / 65536, so 32768 D = k / 2): the
