@@ -231,47 +231,45 @@ void SignalObj::Prepare(int32_t targetRate, double threshold) {
 
 void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
     TrimSilence(threshold, threshold);
-    const bool split = width == 1 && elementCount >= kSplitPassesFrom && secondThreadWanted();
-    if (rate == targetRate && split) {
-        // The DC estimate is one long serial recurrence, and its usual
-        // outcome leaves the samples as they are: the peak is found
-        // meanwhile, and again only when the offset is removed.
-        DCEstimate dc;
+    const bool twoCores = width == 1 && secondThreadWanted();
+    if (rate == targetRate && twoCores && elementCount >= kSplitPassesFrom) {
         int32_t peak = 0;
-        runSideBySide([&] { dc = estimateDCOffset(); }, [&] { peak = peakLevel(); });
-        dcOffset = dc.offset;
-        if (dc.removes) {
-            removeDCOffset(dc);
-            peak = peakLevel();
-        }
+        removeDCOffsetBeside([&] { peak = peakLevel(); });
         normalizeTo(peak);
         return;
     }
-    if (rate == targetRate || width != 1 || elementCount < kResampleSplitFrom || !secondThreadWanted()) {
-        RemoveDCOffset();
-        if (rate != targetRate) ChangeRate(targetRate);
-    } else {
-        // As above, with the rate change started meanwhile.
-        DCEstimate dc;
+    if (rate != targetRate && twoCores && elementCount >= kResampleSplitFrom) {
         int16_t* out = nullptr;
         int32_t produced = 0;
         try {
-            runSideBySide([&] { dc = estimateDCOffset(); }, [&] { out = resampled(targetRate, produced); });
-            dcOffset = dc.offset;
-            if (dc.removes) {
+            removeDCOffsetBeside([&] {
                 std::free(out);
                 out = nullptr;
-                removeDCOffset(dc);
                 out = resampled(targetRate, produced);
-            }
+            });
         } catch (...) {
             std::free(out);
             throw;
         }
         replaceBuffer(out, produced);
         rate = targetRate;
+    } else {
+        RemoveDCOffset();
+        if (rate != targetRate) ChangeRate(targetRate);
     }
     Normalize();
+}
+
+// The DC estimate is one long serial recurrence, and its usual outcome (an
+// offset of at most 15) leaves the samples as they are: `meanwhile` starts
+// on them beside it, and runs again only once the offset is removed.
+void SignalObj::removeDCOffsetBeside(const std::function<void()>& meanwhile) {
+    DCEstimate dc;
+    runSideBySide([&] { dc = estimateDCOffset(); }, meanwhile);
+    dcOffset = dc.offset;
+    if (!dc.removes) return;
+    removeDCOffset(dc);
+    meanwhile();
 }
 
 void SignalObj::TrimSilence(double startThreshold, double endThreshold) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -66,6 +67,7 @@ private:
     };
     DCEstimate estimateDCOffset() const;
     void removeDCOffset(const DCEstimate& dc);
+    void removeDCOffsetBeside(const std::function<void()>& meanwhile);
     int32_t peakLevel() const;
     // Scales the samples so that `peak` becomes full scale.
     void normalizeTo(int32_t peak);
