@@ -1,5 +1,7 @@
 #include "audio/OggFile.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -23,12 +25,46 @@ struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 
+// The library's float output as its own 16-bit read converts it: each value
+// times 32768, rounded to nearest (ties to even, as the processor's
+// conversion does on every x86 build), clamped to 16 bits. The vector
+// conversion gives 0x80000000 for values out of range and for NaN, as the
+// scalar one does, and the saturating pack clamps as the library does.
+void interleave16(float** pcm, int channels, long frames, int16_t* out) {
+    const __m128 scale = _mm_set1_ps(32768.0f);
+    long j = 0;
+    if (channels == 2) {
+        for (; j + 4 <= frames; j += 4) {
+            const __m128i l = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(pcm[0] + j), scale));
+            const __m128i r = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(pcm[1] + j), scale));
+            const __m128i pairs = _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * j), pairs);
+        }
+    } else if (channels == 1) {
+        for (; j + 8 <= frames; j += 8) {
+            const __m128i a = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(pcm[0] + j), scale));
+            const __m128i b = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(pcm[0] + j + 4), scale));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(a, b));
+        }
+    }
+    for (; j < frames; ++j) {
+        for (int c = 0; c < channels; ++c) {
+            const int v = _mm_cvtss_si32(_mm_set_ss(pcm[c][j] * 32768.0f));
+            out[j * channels + c] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+        }
+    }
+}
+
 }  // namespace
 
 // An opened OggVorbis_File. Only open() creates one, so "opened" and "needs
 // ov_clear" cannot disagree.
 struct OggFile::Stream {
     OggVorbis_File vf;
+    // Channels of the only link, when its float output can be converted
+    // here; 0 when the library's 16-bit read is used (chains, whose links
+    // may change channel counts between two reads).
+    int floatChannels = 0;
 
     static std::unique_ptr<Stream> open(std::FILE* opened) {
         std::unique_ptr<FILE, FileCloser> file(opened);
@@ -40,6 +76,10 @@ struct OggFile::Stream {
             return nullptr;
         }
         file.release();  // ov_clear closes it from now on
+        const vorbis_info* info = ov_info(&stream->vf, -1);
+        if (ov_seekable(&stream->vf) && ov_streams(&stream->vf) == 1 && info && info->channels >= 1 &&
+            info->channels <= 255)
+            stream->floatChannels = info->channels;
         return stream;
     }
 
@@ -109,9 +149,34 @@ bool OggFile::decode(Stream& stream, SampleStore& store, int64_t values) {
     while (!store.full() && store.size() < end) {
         // Only the n bytes ov_read reports are used, so the block is never cleared.
         int section = 0;
-        const int wanted = int(2 * std::min<int64_t>(kBlockBytes / 2, end - store.size()));
+        const int64_t room = std::min<int64_t>(kBlockBytes / 2, end - store.size());
+        // Less room than a frame: the 16-bit read refuses it, as it always did.
+        const int channels = stream.floatChannels;
+        if (channels > 0 && room >= channels) {
+            float** pcm = nullptr;
+            const long frames = ov_read_float(&stream.vf, &pcm, int(room / channels), &section);
+            if (frames == 0) break;
+            if (frames < 0) {
+                clean = false;
+                if (++failures >= kMaxFailedReads) break;
+                continue;
+            }
+            failures = 0;
+            const size_t count = size_t(frames) * size_t(channels);
+            size_t take = 0;
+            int16_t* out = store.space(count, take);
+            if (take == count) {
+                interleave16(pcm, channels, frames, out);
+            } else {  // the store's last values: convert aside, keep what fits
+                int16_t aside[kBlockBytes / 2];
+                interleave16(pcm, channels, frames, aside);
+                std::copy(aside, aside + take, out);
+            }
+            store.commit(take);
+            continue;
+        }
         // Little-endian, 16-bit, signed: decoded the same way on every host.
-        const long n = ov_read(&stream.vf, block, wanted, 0, 2, 1, &section);
+        const long n = ov_read(&stream.vf, block, int(2 * room), 0, 2, 1, &section);
         if (n == 0) break;
         if (n < 0) {
             clean = false;
