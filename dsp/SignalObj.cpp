@@ -234,7 +234,7 @@ void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
     const bool twoCores = width == 1 && secondThreadWanted();
     if (rate == targetRate && twoCores && elementCount >= kSplitPassesFrom) {
         int32_t peak = 0;
-        removeDCOffsetBeside([&] { peak = peakLevel(); });
+        removeDCOffsetBeside([&](const int16_t* samples) { peak = peakLevel(samples); });
         normalizeTo(peak);
         return;
     }
@@ -242,10 +242,10 @@ void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
         int16_t* out = nullptr;
         int32_t produced = 0;
         try {
-            removeDCOffsetBeside([&] {
+            removeDCOffsetBeside([&](const int16_t* samples) {
                 std::free(out);
                 out = nullptr;
-                out = resampled(targetRate, produced);
+                out = resampled(samples, targetRate, produced);
             });
         } catch (...) {
             std::free(out);
@@ -260,16 +260,51 @@ void SignalObj::PrepareMono(int32_t targetRate, double threshold) {
     Normalize();
 }
 
-// The DC estimate is one long serial recurrence, and its usual outcome (an
-// offset of at most 15) leaves the samples as they are: `meanwhile` starts
-// on them beside it, and runs again only once the offset is removed.
-void SignalObj::removeDCOffsetBeside(const std::function<void()>& meanwhile) {
-    DCEstimate dc;
-    runSideBySide([&] { dc = estimateDCOffset(); }, meanwhile);
-    dcOffset = dc.offset;
-    if (!dc.removes) return;
-    removeDCOffset(dc);
-    meanwhile();
+// The DC estimate is one long serial recurrence. The quick estimate settles
+// the usual case (an offset well inside the threshold leaves the samples as
+// they are) before `meanwhile` starts on them. Otherwise `meanwhile` runs
+// beside the exact estimate on the samples as the quick offset removes them,
+// made in a buffer of their own. Removal maps each sample value on its own,
+// so they stand when the exact offset maps every value in the signal's range
+// the same way; else the exact removal is made in place and `meanwhile` runs
+// again.
+void SignalObj::removeDCOffsetBeside(const std::function<void(const int16_t*)>& meanwhile) {
+    const double quick = quickDCOffset();
+    if (std::isnan(quick)) {  // too short to settle: the plain sequence
+        RemoveDCOffset();
+        meanwhile(data);
+        return;
+    }
+    if (std::fabs(quick) < kDCThreshold - 0.01) {
+        dcOffset = quick;
+        meanwhile(data);
+        return;
+    }
+    int32_t minV = 0, maxV = 0;
+    for (int32_t i = 0; i < length; ++i) {
+        minV = std::min<int32_t>(minV, data[i]);
+        maxV = std::max<int32_t>(maxV, data[i]);
+    }
+    const DCEstimate guess = dcEstimateFor(quick, minV, maxV);
+    const std::vector<int16_t> guessed = removalTable(guess, minV, maxV);
+    std::unique_ptr<int16_t, decltype(&std::free)> removed(nullptr, &std::free);
+    DCEstimate exact;
+    runSideBySide([&] { exact = settledDCEstimate(); },
+                  [&] {
+                      if (!guess.removes) return meanwhile(data);
+                      removed.reset(allocSamples(static_cast<size_t>(length)));
+                      int16_t* y = removed.get();
+                      for (int32_t i = 0; i < length; ++i) y[i] = guessed[size_t(data[i] - minV)];
+                      meanwhile(y);
+                  });
+    dcOffset = exact.offset;
+    if (exact.removes == guess.removes && removalTable(exact, minV, maxV) == guessed) {
+        if (removed) replaceBuffer(removed.release(), length);
+        return;
+    }
+    removed.reset();
+    if (exact.removes) removeDCOffset(exact);
+    meanwhile(data);
 }
 
 void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
@@ -388,18 +423,26 @@ double quickSettledMean(const int16_t* x, int32_t n, double alpha, int64_t settl
 
 }  // namespace
 
+double SignalObj::quickDCOffset() const {
+    const int64_t settle = 3 * int64_t(truncToInt32(rate * 1.0));
+    if (length <= settle) return std::numeric_limits<double>::quiet_NaN();
+    return quickSettledMean(data, length, 1000.0 / (rate * 1000.0), settle);
+}
+
 SignalObj::DCEstimate SignalObj::estimateDCOffset() const {
+    const double quick = quickDCOffset();
+    if (std::fabs(quick) < kDCThreshold - 0.01) {
+        DCEstimate dc;
+        dc.offset = quick;
+        return dc;
+    }
+    return settledDCEstimate();
+}
+
+SignalObj::DCEstimate SignalObj::settledDCEstimate() const {
     const int32_t n = length;
     const double alpha = 1000.0 / (rate * 1000.0);
     const int64_t settle = 3 * int64_t(truncToInt32(rate * 1.0));
-    DCEstimate dc;
-    if (n > settle) {
-        const double quick = quickSettledMean(data, n, alpha, settle);
-        if (std::fabs(quick) < kDCThreshold - 0.01) {
-            dc.offset = quick;
-            return dc;
-        }
-    }
     double m = 0.0, sum = 0.0;
     int32_t counter = 0;
     int32_t maxV = 0, minV = 0;
@@ -415,10 +458,15 @@ SignalObj::DCEstimate SignalObj::estimateDCOffset() const {
     }
     // With no settled estimate (a song under three seconds) the quotient is
     // not a number and the comparison below leaves the samples alone.
-    dc.offset = counter > 0 ? sum / counter : std::numeric_limits<double>::quiet_NaN();
-    dc.removes = std::fabs(dc.offset) > kDCThreshold;
+    return dcEstimateFor(counter > 0 ? sum / counter : std::numeric_limits<double>::quiet_NaN(), minV, maxV);
+}
+
+SignalObj::DCEstimate SignalObj::dcEstimateFor(double offset, int32_t minV, int32_t maxV) {
+    DCEstimate dc;
+    dc.offset = offset;
+    dc.removes = std::fabs(offset) > kDCThreshold;
     if (!dc.removes) return dc;
-    const double d = dc.offset;
+    const double d = offset;
     double s1 = 0.0, s2 = 0.0;
     if (maxV - d > 32767.0) s1 = (32767.0 + d) / maxV;
     if (minV - d < -32768.0) s2 = (d - 32768.0) / minV;
@@ -426,12 +474,20 @@ SignalObj::DCEstimate SignalObj::estimateDCOffset() const {
     return dc;
 }
 
+int16_t SignalObj::removedSample(int16_t v, const DCEstimate& dc) {
+    const double x = dc.scale > 0 ? v * dc.scale : v;
+    return static_cast<int16_t>(roundHalfAwaySmall(x - dc.offset));
+}
+
+std::vector<int16_t> SignalObj::removalTable(const DCEstimate& dc, int32_t minV, int32_t maxV) {
+    std::vector<int16_t> table(size_t(maxV - minV + 1));
+    for (int32_t v = minV; v <= maxV; ++v)
+        table[size_t(v - minV)] = dc.removes ? removedSample(int16_t(v), dc) : int16_t(v);
+    return table;
+}
+
 void SignalObj::removeDCOffset(const DCEstimate& dc) {
-    const double s = dc.scale, d = dc.offset;
-    for (int32_t i = 0; i < length; ++i) {
-        const double v = s > 0 ? data[i] * s : data[i];
-        data[i] = static_cast<int16_t>(roundHalfAwaySmall(v - d));
-    }
+    for (int32_t i = 0; i < length; ++i) data[i] = removedSample(data[i], dc);
 }
 
 void SignalObj::RemoveDCOffset() {
@@ -454,7 +510,7 @@ double SignalObj::PreparedMonoDurationMs(int32_t targetRate, double threshold) {
     return 1000.0 * produced / targetRate;
 }
 
-int16_t* SignalObj::resampled(int32_t targetRate, int32_t& produced) const {
+int16_t* SignalObj::resampled(const int16_t* samples, int32_t targetRate, int32_t& produced) const {
     const double ratio = static_cast<double>(targetRate) / rate;
     const int32_t capacity = static_cast<int32_t>(elementCount * ratio + 2.0);
     int16_t* out = allocSamples(static_cast<size_t>(capacity));
@@ -464,14 +520,14 @@ int16_t* SignalObj::resampled(int32_t targetRate, int32_t& produced) const {
         early.SetUp(ratio, 1, 1.0);
         int32_t consumed = elementCount;
         if (wanted < kResampleSplitFrom || !secondThreadWanted()) {
-            produced = early.Convert(data, consumed, wanted, out);
+            produced = early.Convert(samples, consumed, wanted, out);
         } else {
             // Each half on a resampler of its own; the late one walks the
             // early half's window without computing it.
             late.SetUp(ratio, 1, 1.0);
             int32_t lateConsumed = elementCount;
-            runSideBySide([&] { produced = late.Convert(data, lateConsumed, wanted, out, wanted / 2, INT32_MAX); },
-                          [&] { early.Convert(data, consumed, wanted, out, 0, wanted / 2); });
+            runSideBySide([&] { produced = late.Convert(samples, lateConsumed, wanted, out, wanted / 2, INT32_MAX); },
+                          [&] { early.Convert(samples, consumed, wanted, out, 0, wanted / 2); });
         }
     } catch (...) {
         std::free(out);
@@ -483,17 +539,17 @@ int16_t* SignalObj::resampled(int32_t targetRate, int32_t& produced) const {
 void SignalObj::ChangeRate(int32_t targetRate) {
     if (width != 1) return;
     int32_t produced = 0;
-    int16_t* out = resampled(targetRate, produced);
+    int16_t* out = resampled(data, targetRate, produced);
     replaceBuffer(out, produced);
     rate = targetRate;
 }
 
 // The largest |sample|; a maximum is the same in any order, so long
 // signals are scanned in two halves side by side.
-int32_t SignalObj::peakLevel() const {
-    auto scan = [this](int32_t from, int32_t to) {
+int32_t SignalObj::peakLevel(const int16_t* samples) const {
+    auto scan = [samples](int32_t from, int32_t to) {
         int32_t peak = 0;
-        for (int32_t i = from; i < to; ++i) peak = std::max(peak, std::abs(static_cast<int32_t>(data[i])));
+        for (int32_t i = from; i < to; ++i) peak = std::max(peak, std::abs(static_cast<int32_t>(samples[i])));
         return peak;
     };
     int32_t halves[2] = {};
@@ -501,7 +557,7 @@ int32_t SignalObj::peakLevel() const {
     return std::max(halves[0], halves[1]);
 }
 
-void SignalObj::Normalize() { normalizeTo(peakLevel()); }
+void SignalObj::Normalize() { normalizeTo(peakLevel(data)); }
 
 void SignalObj::normalizeTo(int32_t peak) {
     if (peak > 0 && peak < 32767) {

@@ -65,14 +65,25 @@ private:
         double scale = 0.0;  // above 0: scaled first, so the shifted peak fits
         bool removes = false;
     };
+    // NaN for a signal too short to settle.
+    double quickDCOffset() const;
     DCEstimate estimateDCOffset() const;
+    // The running average's settled mean itself, one sample after another.
+    DCEstimate settledDCEstimate() const;
+    static DCEstimate dcEstimateFor(double offset, int32_t minV, int32_t maxV);
+    static int16_t removedSample(int16_t v, const DCEstimate& dc);
+    // What the removal makes of each value from minV to maxV.
+    static std::vector<int16_t> removalTable(const DCEstimate& dc, int32_t minV, int32_t maxV);
     void removeDCOffset(const DCEstimate& dc);
-    void removeDCOffsetBeside(const std::function<void()>& meanwhile);
-    int32_t peakLevel() const;
+    // Removes the offset while `meanwhile` works on the samples (given to it
+    // as they are once the offset is removed).
+    void removeDCOffsetBeside(const std::function<void(const int16_t*)>& meanwhile);
+    int32_t peakLevel(const int16_t* samples) const;
     // Scales the samples so that `peak` becomes full scale.
     void normalizeTo(int32_t peak);
-    // The samples at targetRate in a new buffer (freed by the caller).
-    int16_t* resampled(int32_t targetRate, int32_t& produced) const;
+    // `samples` (this signal's length and rate) at targetRate in a new buffer
+    // (freed by the caller).
+    int16_t* resampled(const int16_t* samples, int32_t targetRate, int32_t& produced) const;
     void replaceBuffer(int16_t* fresh, int32_t frames);
     void keepFrames(int32_t first, int32_t frames);
     void shrink(size_t values);
