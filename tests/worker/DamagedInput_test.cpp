@@ -158,30 +158,4 @@ TEST(DamagedInput, Ogg) {
     loadAll(dir, "ogg", v);
 }
 
-// A FLAC file cut in half: 4 s of music, then silence up to the declared 8 s.
-TEST(DamagedInput, CommandsReportTheDocumentedStatuses) {
-    test::TempDir dir;
-    const std::string audio = dir.path("half.flac");
-    const Bytes f = clean(dir, "flac");
-    test::writeBytes(audio, cut(f, f.size() / 2));
-    const struct { const char* command; int status; size_t recordSize; } runs[] = {
-        {"validate", 0, 17}, {"fp", 10, 0} /* too short once trimmed */, {"analyze", 0, 71}};
-    for (const auto& r : runs) {
-        SCOPED_TRACE(r.command);
-        const std::string record = dir.path(std::string(r.command) + ".out");
-        std::string out, err;
-        EXPECT_EQ(test::runVexcore({r.command, audio, record}, &out, &err), r.status);
-        EXPECT_EQ(out + err, "");
-        EXPECT_EQ(test::fileExists(record), r.recordSize > 0);
-        const Bytes written = test::readBytes(record);
-        EXPECT_EQ(written.size(), r.recordSize);
-        if (r.recordSize == 17) {
-            EXPECT_EQ(test::be64(written, 1), kFixtureMs);
-            // The two channels are prepared as the first `length` values,
-            // which the 4 s of music fill: nearly nothing is trimmed.
-            EXPECT_NEAR(test::be64(written, 9), kFixtureMs, 50);
-        }
-    }
-}
-
 }  // namespace
