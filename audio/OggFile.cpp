@@ -147,7 +147,6 @@ bool OggFile::decode(Stream& stream, SampleStore& store, int64_t values) {
     // Samples beyond the store's capacity would only be dropped: decoding
     // stops once it is full.
     while (!store.full() && store.size() < end) {
-        // Only the n bytes ov_read reports are used, so the block is never cleared.
         int section = 0;
         const int64_t room = std::min<int64_t>(kBlockBytes / 2, end - store.size());
         // Less room than a frame: the 16-bit read refuses it, as it always did.
@@ -176,6 +175,7 @@ bool OggFile::decode(Stream& stream, SampleStore& store, int64_t values) {
             continue;
         }
         // Little-endian, 16-bit, signed: decoded the same way on every host.
+        // Only the n bytes it reports are used, so the block is never cleared.
         const long n = ov_read(&stream.vf, block, int(2 * room), 0, 2, 1, &section);
         if (n == 0) break;
         if (n < 0) {
