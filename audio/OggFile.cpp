@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <vector>
 
 // The reader opens its own FILE* and hands it to ov_open, so the library's
 // static callback tables are never used.
@@ -130,91 +133,203 @@ bool OggFile::readAll(int16_t* dest) {
 void OggFile::readInto(SampleStore& store) {
     if (!stream_) return;
     OggVorbis_File* vf = &stream_->vf;
-    // A long single stream: the second half on a decoder of its own, started
-    // by a seek.
-    if (channels_ > 0 && ov_seekable(vf) && ov_streams(vf) == 1) {
+    // A long single stream: parts of it on decoders of their own, started by
+    // a seek.
+    if (stream_->floatChannels > 0) {
         const int64_t frames = std::min<int64_t>(ov_pcm_total(vf, -1), (store.capacity() - store.size()) / channels_);
-        if (frames >= kSplitFromFrames && secondThreadWanted() && decodeInTwo(store, frames / 2)) return;
+        if (frames >= kSplitFromFrames && secondThreadWanted() && decodeShared(store, frames)) return;
     }
     decode(*stream_, store, INT64_MAX);
 }
 
-bool OggFile::decode(Stream& stream, SampleStore& store, int64_t values) {
+long OggFile::readOnce(Stream& stream, SampleStore& store, int64_t room) {
+    int section = 0;
+    // Less room than a frame: the 16-bit read refuses it, as it always did.
+    const int channels = stream.floatChannels;
+    if (channels > 0 && room >= channels) {
+        float** pcm = nullptr;
+        const long frames = ov_read_float(&stream.vf, &pcm, int(room / channels), &section);
+        if (frames <= 0) return frames;
+        const size_t count = size_t(frames) * size_t(channels);
+        size_t take = 0;
+        int16_t* out = store.space(count, take);
+        if (take == count) {
+            interleave16(pcm, channels, frames, out);
+        } else {  // the store's last values: convert aside, keep what fits
+            int16_t aside[kBlockBytes / 2];
+            interleave16(pcm, channels, frames, aside);
+            std::copy(aside, aside + take, out);
+        }
+        store.commit(take);
+        return long(count);
+    }
+    // Little-endian, 16-bit, signed: decoded the same way on every host.
+    // Only the n bytes it reports are used, so the block is never cleared.
     char block[kBlockBytes];
+    const long n = ov_read(&stream.vf, block, int(2 * room), 0, 2, 1, &section);
+    if (n <= 0) return n;
+    size_t take = 0;
+    int16_t* out = store.space(size_t(n / 2), take);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(block);
+    for (size_t k = 0; k < take; ++k) out[k] = static_cast<int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+    store.commit(take);
+    return n / 2;
+}
+
+bool OggFile::decode(Stream& stream, SampleStore& store, int64_t values) {
     int failures = 0;
     bool clean = true;
     const int64_t end = store.size() + std::min(values, INT64_MAX - store.size());
     // Samples beyond the store's capacity would only be dropped: decoding
     // stops once it is full.
     while (!store.full() && store.size() < end) {
-        int section = 0;
-        const int64_t room = std::min<int64_t>(kBlockBytes / 2, end - store.size());
-        // Less room than a frame: the 16-bit read refuses it, as it always did.
-        const int channels = stream.floatChannels;
-        if (channels > 0 && room >= channels) {
-            float** pcm = nullptr;
-            const long frames = ov_read_float(&stream.vf, &pcm, int(room / channels), &section);
-            if (frames == 0) break;
-            if (frames < 0) {
-                clean = false;
-                if (++failures >= kMaxFailedReads) break;
-                continue;
-            }
-            failures = 0;
-            const size_t count = size_t(frames) * size_t(channels);
-            size_t take = 0;
-            int16_t* out = store.space(count, take);
-            if (take == count) {
-                interleave16(pcm, channels, frames, out);
-            } else {  // the store's last values: convert aside, keep what fits
-                int16_t aside[kBlockBytes / 2];
-                interleave16(pcm, channels, frames, aside);
-                std::copy(aside, aside + take, out);
-            }
-            store.commit(take);
-            continue;
-        }
-        // Little-endian, 16-bit, signed: decoded the same way on every host.
-        // Only the n bytes it reports are used, so the block is never cleared.
-        const long n = ov_read(&stream.vf, block, int(2 * room), 0, 2, 1, &section);
-        if (n == 0) break;
-        if (n < 0) {
+        const long got = readOnce(stream, store, std::min<int64_t>(kBlockBytes / 2, end - store.size()));
+        if (got == 0) break;
+        if (got < 0) {
             clean = false;
             if (++failures >= kMaxFailedReads) break;
             continue;
         }
         failures = 0;
-        size_t take = 0;
-        int16_t* out = store.space(size_t(n / 2), take);
-        const auto* bytes = reinterpret_cast<const unsigned char*>(block);
-        for (size_t k = 0; k < take; ++k) out[k] = static_cast<int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
-        store.commit(take);
     }
     return clean;
 }
 
-// The first decoder stops at the split; when both halves came without a
-// hole, each where it should be, the second one's values follow, else the
-// first decoder goes on alone (from where it stopped, as if it never had).
-bool OggFile::decodeInTwo(SampleStore& store, int64_t split) {
-    std::unique_ptr<Stream> late = Stream::open(source_.open());
-    if (!late) return false;
-    const int64_t base = store.size(), splitValues = split * channels_;
-    SampleStore lateStore = store.following(splitValues);
-    bool earlyClean = false, lateClean = false;
+// Frames [start, end) of the stream on one decoder. A decoder that is done
+// takes the later half of the frames another has not reached yet, by
+// lowering that one's end: `claimed` is as far as its read under way can go.
+struct OggFile::Part {
+    Stream* stream = nullptr;
+    std::unique_ptr<Stream> own;  // null for the reader's own decoder
+    std::unique_ptr<SampleStore> ownValues;
+    SampleStore* values = nullptr;
+    int64_t valuesBase = 0;  // the store's size when the part began
+    int64_t start = 0;
+    std::mutex lock;
+    int64_t end = 0, claimed = 0;  // under the lock
+    bool clean = true;
+
+    int64_t delivered() const { return values->size() - valuesBase; }
+};
+
+// Decodes until the part's end (as it is lowered), a failure too many or the
+// end of the stream.
+void OggFile::decodePart(Part& part) const {
+    int failures = 0;
+    while (!part.values->full()) {
+        int64_t room = 0;
+        {
+            std::lock_guard<std::mutex> hold(part.lock);
+            const int64_t at = part.start + part.delivered() / channels_;
+            room = std::min<int64_t>(kBlockBytes / 2 / channels_, part.end - at);
+            if (room <= 0) break;
+            part.claimed = at + room;
+        }
+        const long got = readOnce(*part.stream, *part.values, room * channels_);
+        if (got == 0) break;
+        if (got < 0) {
+            part.clean = false;
+            if (++failures >= kMaxFailedReads) break;
+            continue;
+        }
+        failures = 0;
+    }
+}
+
+// Takes the later half of the unreached frames of the part that has the
+// most, when they are worth a decoder's start; false when none is.
+bool OggFile::takeFromAnother(std::deque<Part>& parts, std::mutex& partsLock, SampleStore& store, int64_t base) {
+    const int64_t least = kSplitFromFrames / 2;
+    Part* from = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(partsLock);
+        int64_t most = least;
+        for (Part& p : parts) {
+            std::lock_guard<std::mutex> holdPart(p.lock);
+            if (p.end - p.claimed >= most) {
+                most = p.end - p.claimed;
+                from = &p;
+            }
+        }
+    }
+    if (from == nullptr) return false;
+    std::unique_ptr<Stream> own = Stream::open(source_.open());
+    if (!own) return false;
+    int64_t start = 0, end = 0;
+    {
+        std::lock_guard<std::mutex> hold(from->lock);
+        if (from->end - from->claimed < least) return true;  // taken meanwhile: look again
+        start = from->claimed + (from->end - from->claimed) / 2;
+        end = from->end;
+        from->end = start;
+    }
+    Part* part = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(partsLock);
+        part = &parts.emplace_back();
+        part->stream = own.get();
+        part->own = std::move(own);
+        part->ownValues.reset(new SampleStore(store.at(base + start * channels_)));
+        part->values = part->ownValues.get();
+        part->start = start;
+        std::lock_guard<std::mutex> holdPart(part->lock);
+        part->end = end;
+        part->claimed = start;
+    }
+    // A seek that does not land exactly leaves the part unclean.
+    part->clean = ov_pcm_seek(&part->stream->vf, start) == 0 && ov_pcm_tell(&part->stream->vf) == start;
+    if (part->clean) decodePart(*part);
+    return true;
+}
+
+// The first part is the reader's own decoder from the start, the second a
+// decoder of its own from the middle; then each decoder that is done takes
+// over half of what another has left. When every part came without a hole,
+// each where it should be, their values follow one another; else the reader's
+// own decoder goes on alone (from where it stopped, as if it never had).
+bool OggFile::decodeShared(SampleStore& store, int64_t frames) {
+    const int64_t base = store.size();
+    std::deque<Part> parts;
+    std::mutex partsLock;
+    std::unique_ptr<Stream> second = Stream::open(source_.open());
+    if (!second) return false;
+    const int64_t split = frames / 2;
+    Part& first = parts.emplace_back();
+    first.stream = stream_.get();
+    first.values = &store;
+    first.valuesBase = base;
+    first.end = split;
+    Part& late = parts.emplace_back();
+    late.stream = second.get();
+    late.own = std::move(second);
+    late.ownValues.reset(new SampleStore(store.at(base + split * channels_)));
+    late.values = late.ownValues.get();
+    late.start = late.claimed = split;
+    late.end = frames;
     runSideBySide(
         [&] {
-            lateClean = ov_pcm_seek(&late->vf, split) == 0 && ov_pcm_tell(&late->vf) == split &&
-                        decode(*late, lateStore, INT64_MAX);
+            late.clean = ov_pcm_seek(&late.stream->vf, split) == 0 && ov_pcm_tell(&late.stream->vf) == split;
+            if (late.clean) decodePart(late);
+            while (takeFromAnother(parts, partsLock, store, base)) {
+            }
         },
-        [&] { earlyClean = decode(*stream_, store, splitValues); });
-    const int64_t rest = std::min<int64_t>(ov_pcm_total(&late->vf, -1) - split, lateStore.capacity() / channels_);
-    if (!(earlyClean && lateClean && store.size() - base == splitValues && ov_pcm_tell(&stream_->vf) == split &&
-          lateStore.size() == rest * channels_)) {
-        lateStore.discard();
+        [&] {
+            decodePart(first);
+            while (takeFromAnother(parts, partsLock, store, base)) {
+            }
+        });
+    std::vector<Part*> order;
+    for (Part& p : parts) order.push_back(&p);
+    std::sort(order.begin(), order.end(), [](const Part* a, const Part* b) { return a->start < b->start; });
+    bool whole = ov_pcm_tell(&stream_->vf) == first.end;
+    for (const Part* p : order) whole = whole && p->clean && p->delivered() == (p->end - p->start) * channels_;
+    if (!whole) {
+        for (Part* p : order)
+            if (p != &first) p->values->discard();
         return false;
     }
-    store.append(lateStore);
+    for (Part* p : order)
+        if (p != &first) store.append(*p->values);
     return true;
 }
 

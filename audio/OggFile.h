@@ -2,7 +2,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 #include "audio/FileSource.h"
 #include "audio/SoundFile.h"
@@ -32,14 +34,20 @@ public:
 
 private:
     struct Stream;  // the library's decoding state; keeps the library's header out of here
+    struct Part;
 
     bool start(std::FILE* file);
+    // One read of at most `room` values into the store: the values the
+    // library delivered, 0 at the end of the stream, negative for a hole.
+    static long readOnce(Stream& stream, SampleStore& store, int64_t room);
     // Decodes up to `values` more values into the store; false when the
     // stream had a hole on the way.
     static bool decode(Stream& stream, SampleStore& store, int64_t values);
-    // Decodes frames [split, end) on a second decoder beside the first one
-    // up to the split; true when both halves are in the store.
-    bool decodeInTwo(SampleStore& store, int64_t split);
+    // Decodes the first `frames` frames on two threads, in parts; true when
+    // all are in the store.
+    bool decodeShared(SampleStore& store, int64_t frames);
+    void decodePart(Part& part) const;
+    bool takeFromAnother(std::deque<Part>& parts, std::mutex& partsLock, SampleStore& store, int64_t base);
 
     std::unique_ptr<Stream> stream_;
     FileSource source_;  // opened again for a second decoder

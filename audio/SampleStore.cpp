@@ -60,10 +60,10 @@ void SampleStore::append(SampleStore& from) {
     from.size_ = 0;
 }
 
-SampleStore SampleStore::following(int64_t skip) {
-    const int64_t at = std::min(size_ + std::max<int64_t>(skip, 0), capacity_);
-    if (dest_ && silent_) return SampleStore(dest_ + at, capacity_ - at, true);
-    return SampleStore(capacity_ - at);
+SampleStore SampleStore::at(int64_t position) const {
+    const int64_t from = std::clamp<int64_t>(position, 0, capacity_);
+    if (dest_ && silent_) return SampleStore(dest_ + from, capacity_ - from, true);
+    return SampleStore(capacity_ - from);
 }
 
 void SampleStore::discard() {

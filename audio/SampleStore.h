@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -35,7 +36,10 @@ public:
     void append(SampleStore& from);
     // A store for the values that come `skip` values after this one's end:
     // the same silent buffer further on, or chunks of its own.
-    SampleStore following(int64_t skip);
+    SampleStore following(int64_t skip) const { return at(size_ + std::max<int64_t>(skip, 0)); }
+    // The same for the values from `position` on, counted from this store's
+    // first value; reads nothing that writing to this store changes.
+    SampleStore at(int64_t position) const;
     // Forgets the stored values; those written in a silent buffer are zeroed
     // again.
     void discard();
