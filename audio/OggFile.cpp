@@ -215,6 +215,12 @@ struct OggFile::Part {
 // Decodes until the part's end (as it is lowered), a failure too many or the
 // end of the stream.
 void OggFile::decodePart(Part& part) const {
+    // A part of a decoder of its own starts with a seek; one that does not
+    // land exactly leaves the part unclean.
+    if (part.own && !(ov_pcm_seek(&part.stream->vf, part.start) == 0 && ov_pcm_tell(&part.stream->vf) == part.start)) {
+        part.clean = false;
+        return;
+    }
     int failures = 0;
     while (!part.values->full()) {
         int64_t room = 0;
@@ -276,9 +282,7 @@ bool OggFile::takeFromAnother(std::deque<Part>& parts, std::mutex& partsLock, Sa
         part->end = end;
         part->claimed = start;
     }
-    // A seek that does not land exactly leaves the part unclean.
-    part->clean = ov_pcm_seek(&part->stream->vf, start) == 0 && ov_pcm_tell(&part->stream->vf) == start;
-    if (part->clean) decodePart(*part);
+    decodePart(*part);
     return true;
 }
 
@@ -306,17 +310,18 @@ bool OggFile::decodeShared(SampleStore& store, int64_t frames) {
     late.values = late.ownValues.get();
     late.start = late.claimed = split;
     late.end = frames;
+    auto help = [&] {
+        while (takeFromAnother(parts, partsLock, store, base)) {
+        }
+    };
     runSideBySide(
         [&] {
-            late.clean = ov_pcm_seek(&late.stream->vf, split) == 0 && ov_pcm_tell(&late.stream->vf) == split;
-            if (late.clean) decodePart(late);
-            while (takeFromAnother(parts, partsLock, store, base)) {
-            }
+            decodePart(late);
+            help();
         },
         [&] {
             decodePart(first);
-            while (takeFromAnother(parts, partsLock, store, base)) {
-            }
+            help();
         });
     std::vector<Part*> order;
     for (Part& p : parts) order.push_back(&p);
