@@ -388,26 +388,35 @@ void SignalObj::TrimSilence(double startThreshold, double endThreshold) {
 namespace {
 
 // The settled mean of the running average m += (v - m) * alpha, computed as
-// four chains over quarters of the samples, each from 0, joined afterwards
-// (the average is linear in its start): four independent chains run about
-// four times as fast as one. Rounding makes it differ from the single chain
-// by far less than 1e-3 (both stay within about 1e-6 of the exact value), so
-// it can tell that an offset is well inside the removal threshold.
+// sixteen chains over sixteenths of the samples, each from 0, joined
+// afterwards (the average is linear in its start): independent chains do not
+// wait on each other's latency, and half of them run on each core. Rounding
+// makes it differ from the single chain by far less than 1e-3 (both stay
+// within about 1e-6 of the exact value), so it can tell that an offset is
+// well inside the removal threshold.
 double quickSettledMean(const int16_t* x, int32_t n, double alpha, int64_t settle) {
-    constexpr int32_t kChains = 4;
+    constexpr int32_t kChains = 16, kHalf = kChains / 2;
     const int32_t len = n / kChains;
     double m[kChains] = {}, sum[kChains] = {};
-    for (int32_t t = 0; t < len; ++t) {
-        for (int32_t j = 0; j < kChains; ++j) {
-            const int32_t i = j * len + t;
-            m[j] += (x[i] - m[j]) * alpha;
-            sum[j] += i >= settle ? m[j] : 0.0;
+    auto run = [&](int32_t first) {
+        double mh[kHalf] = {}, sh[kHalf] = {};
+        for (int32_t t = 0; t < len; ++t) {
+            for (int32_t k = 0; k < kHalf; ++k) {
+                const int32_t i = (first + k) * len + t;
+                mh[k] += (x[i] - mh[k]) * alpha;
+                sh[k] += i >= settle ? mh[k] : 0.0;
+            }
         }
-    }
-    for (int32_t i = kChains * len; i < n; ++i) {  // the last chain takes the rest
-        m[kChains - 1] += (x[i] - m[kChains - 1]) * alpha;
-        if (i >= settle) sum[kChains - 1] += m[kChains - 1];
-    }
+        if (first + kHalf == kChains) {  // the last chain takes the rest
+            for (int32_t i = kChains * len; i < n; ++i) {
+                mh[kHalf - 1] += (x[i] - mh[kHalf - 1]) * alpha;
+                if (i >= settle) sh[kHalf - 1] += mh[kHalf - 1];
+            }
+        }
+        std::copy(mh, mh + kHalf, m + first);
+        std::copy(sh, sh + kHalf, sum + first);
+    };
+    runSideBySide([&] { run(0); }, [&] { run(kHalf); }, n >= kSplitPassesFrom);
     const double r = 1.0 - alpha;
     double carried = 0.0, total = 0.0;  // the average just before a chain's first sample
     for (int32_t j = 0; j < kChains; ++j) {
