@@ -68,8 +68,12 @@ void FFTObj::SetFrameSize(int32_t n) {
 }
 
 void FFTObj::Compute(double overlap) {
-    if (resampled_) return;  // band rows only from here on
-    if (HasRows() && overlap == overlap_) return;
+    if (BeginShares(overlap)) ComputeShare();
+}
+
+bool FFTObj::BeginShares(double overlap) {
+    if (resampled_) return false;  // band rows only from here on
+    if (HasRows() && overlap == overlap_) return false;
     overlap_ = overlap;
     ClearRows();
     SetStep(hopFor(overlap, frameSize_));
@@ -87,11 +91,39 @@ void FFTObj::Compute(double overlap) {
         kept = std::min(bins, truncToInt32(keptUpToHz_ / spacing) + 1);
         if (kept < bins) spectrumBins_ = bins;
     }
-    float* rows = AllocateRows(frames, kept);
-    if (frames == 0) return;
+    AllocateRows(frames, kept);
+    nextFrame_ = 0;
+    ownTransformTaken_ = false;
+    return frames > 0;
+}
+
+void FFTObj::ComputeShare() {
+    const int32_t frames = FrameCount(), kept = width;
+    if (nextFrame_.load(std::memory_order_relaxed) >= frames) return;
+    // The first caller uses this object's transform; a caller beside it
+    // plans its own of the same length, which gives the same bits.
+    std::unique_ptr<FFTLib> own;
+    FFTLib* fft = this;
+    std::vector<double> imag;
+    std::vector<double>* im = &imag_;
+    if (ownTransformTaken_.exchange(true)) {
+        own = std::make_unique<FFTLib>();
+        own->InitFFT(frameSize_);
+        fft = own.get();
+        im = &imag;
+    }
+    // A few frames at a time: each takes tens of microseconds.
+    constexpr int32_t kFramesPerClaim = 4;
     const int16_t* samples = source_->data;
-    for (int32_t f = 0; f < frames; ++f)
-        computeFrame(samples + static_cast<std::ptrdiff_t>(f) * hop_, rows + static_cast<std::ptrdiff_t>(f) * kept, kept);
+    float* rows = data;
+    for (;;) {
+        const int32_t first = nextFrame_.fetch_add(kFramesPerClaim);
+        if (first >= frames) return;
+        const int32_t last = std::min(frames, first + kFramesPerClaim);
+        for (int32_t f = first; f < last; ++f)
+            computeFrame(*fft, *im, samples + static_cast<std::ptrdiff_t>(f) * hop_,
+                         rows + static_cast<std::ptrdiff_t>(f) * kept, kept);
+    }
 }
 
 void FFTObj::KeepBinsUpTo(double hz) {
@@ -107,13 +139,14 @@ void FFTObj::ComputeOn(SignalObj* source, int32_t frameSize, WindowShape window,
     Compute(overlap);
 }
 
-void FFTObj::computeFrame(const int16_t* samples, float* row, int32_t kept) {
+void FFTObj::computeFrame(FFTLib& fft, std::vector<double>& imag, const int16_t* samples, float* row,
+                          int32_t kept) const {
     const int32_t n = frameSize_;
-    windowFrame(samples, windowOption_ == kHammingWindow ? window_.data() : nullptr, FFTBuffer(), n);
-    const double* x = ForwardFFT();
+    windowFrame(samples, windowOption_ == kHammingWindow ? window_.data() : nullptr, fft.FFTBuffer(), n);
+    const double* x = fft.ForwardFFT();
     const int32_t half = std::min((n + 1) / 2, kept);
-    if (imag_.size() < static_cast<size_t>(half)) imag_.resize(static_cast<size_t>(half));
-    double* im = imag_.data();
+    if (imag.size() < static_cast<size_t>(half)) imag.resize(static_cast<size_t>(half));
+    double* im = imag.data();
     for (int32_t k = 1; k < half; ++k) im[k] = x[n - k];
     if ((n & (n - 1)) == 0) {
         // Multiplying by an exact power of two rounds exactly as dividing by

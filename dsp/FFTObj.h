@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <vector>
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,13 @@ public:
     void SetFrameSize(int32_t n);
     // Computes all frames for this overlap, unless they already exist for it.
     void Compute(double overlap);
+    // Compute in two parts, for sharing the frames between threads:
+    // BeginShares sizes the rows (false when there is nothing to compute);
+    // then every ComputeShare call, from any thread, computes frames no
+    // other call has claimed until none are left. The rows are complete once
+    // all the calls have returned.
+    bool BeginShares(double overlap);
+    void ComputeShare();
     // The usual set-up in one call: source, frame size, window, then Compute.
     void ComputeOn(SignalObj* source, int32_t frameSize, WindowShape window, double overlap);
     // Overlap making the hop 1/d of a beat at `tempo` bpm, the longest such
@@ -36,10 +44,13 @@ public:
     static int32_t FrequencyToSemitone(double frequency);
 
 private:
-    void computeFrame(const int16_t* samples, float* row, int32_t kept);
+    void computeFrame(FFTLib& fft, std::vector<double>& imag, const int16_t* samples, float* row,
+                      int32_t kept) const;
 
     bool resampled_ = false;
     double keptUpToHz_ = 0.0;
+    std::atomic<int32_t> nextFrame_{0};
+    std::atomic<bool> ownTransformTaken_{false};
     // The imaginary parts in bin order: the magnitude loop then reads both
     // parts forwards, which vectorises.
     std::vector<double> imag_;

@@ -1,8 +1,8 @@
 #include "print/Fingerprint.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
-#include <exception>
 #include <memory>
 
 #include "analysis/SongObj.h"
@@ -28,7 +28,9 @@ constexpr int32_t kSemitones = 128;
 constexpr double kNotesExcerptAfterMs = 40000.0;
 constexpr double kNotesExcerptMs = 30000.0;
 
-int computeBandPrint(SignalObj& stretch, std::unique_ptr<double[]>& matrix);
+void computeBandPrint(FFTObj& spectrum, std::unique_ptr<double[]>& matrix);
+void beginNotesSpectrum(SignalObj& signal, FFTObj& spectrum);
+void dominantNotesOf(FFTObj& spectrum, int32_t*& fpCounts);
 
 struct NoteBin {
     double durationSum = 0.0;
@@ -54,29 +56,40 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     SignalObj* stretch = &song;
     if (song.GetDurationMs() > 130000.0) stretch = song.CreateExcerpt(10000.0, 120000.0);
 
-    // The band print and the dominant notes only read the prepared samples:
-    // they run side by side. The notes' excerpt is made first, since making
-    // it changes the stretch's list of excerpts.
-    SignalObj* notesInput = stretch;
-    if (stretch->GetDurationMs() > kNotesExcerptAfterMs) notesInput = stretch->CreateExcerpt(0.0, kNotesExcerptMs);
-    int status = status::kOk;
+    // The two spectra's frames are shared between the cores: each thread
+    // starts on its own spectrum and then helps with the other's. Then the
+    // band print and the dominant notes, each reading its own spectrum, run
+    // side by side.
+    FFTObj bands;
+    // The bands end at 8 kHz: the rows need no bins above.
+    bands.KeepBinsUpTo(8000.0);
+    bands.SetSignal(stretch);
+    bands.SetFrameSize(kFrameSize);
+    bands.SetWindow(FrameData::kHammingWindow);
+    bands.BeginShares(0.0);
+    if (bands.FrameCount() < kMinFrames) return status::kPrintTooShort;
+    FFTObj notes;
+    std::atomic<bool> notesBegun{false};
+    runSideBySide(
+        [&] {
+            bands.ComputeShare();
+            if (notesBegun.load()) notes.ComputeShare();
+        },
+        [&] {
+            beginNotesSpectrum(*stretch, notes);
+            notesBegun.store(true);
+            notes.ComputeShare();
+            bands.ComputeShare();
+        });
+
     std::unique_ptr<double[]> matrix;
     std::unique_ptr<int32_t[]> counts;
-    std::exception_ptr notesError;
-    runSideBySide([&] { status = computeBandPrint(*stretch, matrix); },
+    runSideBySide([&] { computeBandPrint(bands, matrix); },
                   [&] {
-                      // Unless the print succeeds the notes are not wanted,
-                      // nor is an error of theirs.
-                      try {
-                          int32_t* c = nullptr;
-                          computeDominantNotes(*notesInput, c);
-                          counts.reset(c);
-                      } catch (...) {
-                          notesError = std::current_exception();
-                      }
+                      int32_t* c = nullptr;
+                      dominantNotesOf(notes, c);
+                      counts.reset(c);
                   });
-    if (status != status::kOk) return status;
-    if (notesError) std::rethrow_exception(notesError);
     fpMatrix = matrix.release();
     fpCounts = counts.release();
     return status::kOk;
@@ -84,15 +97,9 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
 
 namespace {
 
-int computeBandPrint(SignalObj& stretch, std::unique_ptr<double[]>& matrix) {
-    FFTObj spectrum;
-    // The bands end at 8 kHz: the rows need no bins above.
-    spectrum.KeepBinsUpTo(8000.0);
-    spectrum.ComputeOn(&stretch, kFrameSize, FrameData::kHammingWindow, 0.0);
+void computeBandPrint(FFTObj& spectrum, std::unique_ptr<double[]>& matrix) {
     spectrum.ReSample(kBands, true);
     const int32_t frames = spectrum.FrameCount();
-    if (frames < kMinFrames) return status::kPrintTooShort;
-
     TNT::Array2D<float> bandMatrix(frames, kBands);
     for (int32_t i = 0; i < frames; ++i) {
         const float* row = spectrum.Frame(i);
@@ -107,17 +114,29 @@ int computeBandPrint(SignalObj& stretch, std::unique_ptr<double[]>& matrix) {
     matrix.reset(new double[kVectors * kBands]);
     for (int32_t r = 0; r < kVectors; ++r)
         for (int32_t j = 0; j < kBands; ++j) matrix[kBands * r + j] = static_cast<double>(v[j][r]);
-    return status::kOk;
+}
+
+void beginNotesSpectrum(SignalObj& signal, FFTObj& spectrum) {
+    SignalObj* excerpt = &signal;
+    if (signal.GetDurationMs() > kNotesExcerptAfterMs) excerpt = signal.CreateExcerpt(0.0, kNotesExcerptMs);
+    spectrum.SetSignal(excerpt);
+    spectrum.SetFrameSize(kFrameSize);
+    spectrum.SetWindow(FrameData::kHammingWindow);
+    spectrum.BeginShares(0.8);
 }
 
 }  // namespace
 
 void computeDominantNotes(SignalObj& signal, int32_t*& fpCounts) {
-    SignalObj* excerpt = &signal;
-    if (signal.GetDurationMs() > kNotesExcerptAfterMs) excerpt = signal.CreateExcerpt(0.0, kNotesExcerptMs);
-
     FFTObj spectrum;
-    spectrum.ComputeOn(excerpt, kFrameSize, FrameData::kHammingWindow, 0.8);
+    beginNotesSpectrum(signal, spectrum);
+    spectrum.ComputeShare();
+    dominantNotesOf(spectrum, fpCounts);
+}
+
+namespace {
+
+void dominantNotesOf(FFTObj& spectrum, int32_t*& fpCounts) {
     auto tracker = FrameTracker::Track(spectrum, 0.005f, 0.03f, 0.1, 200.0);
 
     std::array<NoteBin, kSemitones> histogram{};
@@ -155,3 +174,5 @@ void computeDominantNotes(SignalObj& signal, int32_t*& fpCounts) {
     fpCounts = new int32_t[kNotes];
     for (int32_t k = 0; k < kNotes; ++k) fpCounts[k] = bestNote[k];
 }
+
+}  // namespace

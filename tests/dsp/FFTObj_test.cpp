@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "dsp/QuorbixError.h"
+#include "dsp/SideBySide.h"
 #include "dsp/SignalObj.h"
 #include "dsp/SpectralStatistics.h"
 #include "support/Signals.h"
@@ -63,6 +66,27 @@ TEST(FFTObj, KeptBinsAreTheFullRowsFirstBins) {
     EXPECT_EQ(a, b);
     EXPECT_EQ(BandMeanLevel(low, 500.0, 100.0, 50.0, 200.0, false), BandMeanLevel(full, 500.0, 100.0, 50.0, 200.0, false));
     EXPECT_THROW(low.ReSample(16, false), QuorbixError);
+}
+
+// Frames shared out between two threads, each on a transform of its own,
+// are the frames of one thread, bit for bit.
+TEST(FFTObj, SharedFramesAreTheFramesOfOneThread) {
+    auto signal = test::signalOf(test::music(44100, 6.0), 44100);
+    FFTObj alone, shared;
+    for (FFTObj* f : {&alone, &shared}) {
+        f->KeepBinsUpTo(8000.0);
+        f->SetSignal(signal.get());
+        f->SetFrameSize(8192);
+        f->SetWindow(FrameData::kHammingWindow);
+    }
+    alone.Compute(0.8);
+    ASSERT_TRUE(shared.BeginShares(0.8));
+    runSideBySide([&] { shared.ComputeShare(); }, [&] { shared.ComputeShare(); });
+    ASSERT_EQ(shared.FrameCount(), alone.FrameCount());
+    ASSERT_EQ(shared.BinCount(), alone.BinCount());
+    for (int32_t f = 0; f < alone.FrameCount(); ++f)
+        ASSERT_EQ(0, std::memcmp(shared.Frame(f), alone.Frame(f), sizeof(float) * size_t(alone.BinCount()))) << f;
+    EXPECT_FALSE(shared.BeginShares(0.8));  // already computed for this overlap
 }
 
 // Bins 25 Hz apart by the object's spacing; 50 Hz bands to 1000 Hz, then
