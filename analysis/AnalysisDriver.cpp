@@ -19,6 +19,7 @@ bool generateAnalysis(const char* path, int16_t* parameters) {
     std::unique_ptr<SongObj> song;
     try {
         song = std::make_unique<SongObj>();
+        song->downMixOnLoad = true;
         if (loadSong(*song, path, kAnalysisLoadLimitMs) != LoadOutcome::kLoaded) return false;
         song->Prepare(song->analysisRate, kAnalysisSilenceThreshold);
         song->Analyze();

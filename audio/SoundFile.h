@@ -2,6 +2,7 @@
 #include <cstdint>
 
 class SampleStore;
+struct StereoSums;
 
 // A reader delivering one file's audio as interleaved host-order int16 PCM.
 // Lives on the stack of a load function: open, query, readAll once, close.
@@ -29,6 +30,16 @@ public:
     // decoding (what the file holds, not what its header claims); -1 when
     // only decoding tells.
     virtual int64_t deliverableCount() const { return -1; }
+    // For a stereo reader that can mix as it reads: writes the mix of each
+    // of `frames` frames of the first `values` values readInto would deliver
+    // (a frame past them silent) to mono: (l + r) / 2, or (l - r) / 2 with
+    // `difference`, truncated as integer division does. `sums` gets the
+    // frames' sums. False when it cannot (mono then holds anything); the
+    // reader is then where it was, for readInto.
+    virtual bool readDownMixed(int16_t* /*mono*/, int32_t /*frames*/, int64_t /*values*/, bool /*difference*/,
+                               StereoSums& /*sums*/) {
+        return false;
+    }
 };
 
 // The state every reader keeps: the stream's shape as its header gives it,

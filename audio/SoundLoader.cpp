@@ -30,6 +30,19 @@ int32_t framesToAllocate(int32_t kept, int64_t delivered, int32_t rate) {
     return int32_t(kept - (kept - need) / block * block);
 }
 
+// The signal as the down-mix the reader makes while reading, when it can
+// and the sums tell which mix Prepare would make.
+bool loadDownMixed(SoundFile& reader, SignalObj& signal, int32_t frames, int64_t delivered, int32_t rate) {
+    signal.CreateBuffer(frames, rate, false);
+    StereoSums sums;
+    bool difference = false;
+    if (!reader.readDownMixed(signal.data, frames, delivered, false, sums)) return false;
+    if (!SignalObj::DownMixFromSums(sums, difference)) return false;
+    if (difference && !reader.readDownMixed(signal.data, frames, delivered, true, sums)) return false;
+    signal.AdoptDownMix(sums);
+    return true;
+}
+
 }  // namespace
 
 bool loadSoundFile(SoundFile& reader, SignalObj& signal, const char* path, double maxMs,
@@ -68,9 +81,12 @@ bool loadSoundFile(SoundFile& reader, SignalObj& signal, const char* path, doubl
     const int64_t known = reader.deliverableCount();
     if (known >= 0) {
         const int64_t delivered = std::min(keptValues, known);
-        signal.CreateBuffer(int32_t(valuesToAllocate(delivered)), rate, stereo);
-        SampleStore direct(signal.data, delivered);
-        reader.readInto(direct);
+        const int64_t values = valuesToAllocate(delivered);
+        if (!(stereo && signal.downMixOnLoad && loadDownMixed(reader, signal, int32_t(values / 2), delivered, rate))) {
+            signal.CreateBuffer(int32_t(values), rate, stereo);
+            SampleStore direct(signal.data, delivered);
+            reader.readInto(direct);
+        }
     } else if (keptValues <= kDecodeInPlaceValues) {
         // Only decoding tells how much there is: decode into room for all
         // that is kept, then give back what was not delivered. Pages never

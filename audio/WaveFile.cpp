@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "audio/SampleStore.h"
 #include "audio/SoundLoader.h"
+#include "dsp/SideBySide.h"
+#include "dsp/SignalObj.h"
+#include "dsp/WideClones.h"
 
 namespace {
 
@@ -16,6 +20,20 @@ uint32_t le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 uint16_t le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
+
+// One block of stereo frames, in host order, into its mix and the sums.
+VEX_WIDE_CLONES void mixBlock(const int16_t* v, int16_t* mono, int32_t n, bool difference, StereoSums& sums) {
+    int64_t lr = 0, ll = 0, rr = 0, absDiff = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t l = v[2 * i], r = v[2 * i + 1];
+        lr += l * r;
+        ll += l * l;
+        rr += r * r;
+        absDiff += std::abs(l - r);
+        mono[i] = static_cast<int16_t>(difference ? (l - r) / 2 : (l + r) / 2);
+    }
+    sums.add({lr, ll, rr, absDiff});
+}
 
 }  // namespace
 
@@ -124,6 +142,59 @@ void WaveFile::readInto(SampleStore& store) {
         store.commit(values);
         if (got < int64_t(granted) * 2) return;
     }
+}
+
+int64_t WaveFile::readAt(void* dest, int64_t n, int64_t at) const {
+    if (mem_) {
+        const int64_t got = std::max<int64_t>(0, std::min(n, size_ - at));
+        if (got > 0) std::memcpy(dest, mem_ + at, size_t(got));
+        return got;
+    }
+    auto* out = static_cast<unsigned char*>(dest);
+    int64_t total = 0;
+    while (total < n) {
+        const ssize_t got = ::pread(fd_, out + total, static_cast<size_t>(n - total), off_t(at + total));
+        if (got <= 0) break;
+        total += got;
+    }
+    return total;
+}
+
+bool WaveFile::readDownMixed(int16_t* mono, int32_t frames, int64_t values, bool difference, StereoSums& sums) {
+    if (!stereo_ || frames < 0 || values < 0) return false;
+    constexpr int32_t kSplitFramesFrom = 1 << 18;
+    const int32_t half = frames / 2;
+    StereoSums part[2];
+    bool whole[2] = {true, true};
+    runSideBySide([&] { whole[0] = downMixFrames(mono, 0, half, values, difference, part[0]); },
+                  [&] { whole[1] = downMixFrames(mono, half, frames, values, difference, part[1]); },
+                  frames >= kSplitFramesFrom);
+    sums = part[0];
+    sums.add(part[1]);
+    return whole[0] && whole[1];
+}
+
+bool WaveFile::downMixFrames(int16_t* mono, int32_t first, int32_t last, int64_t values, bool difference,
+                             StereoSums& sums) const {
+    // Blocks small enough to stay in the cache between the read and the mix.
+    constexpr int32_t kBlockFrames = 1 << 14;
+    std::vector<int16_t> values16(size_t(kBlockFrames) * 2);
+    auto* bytes = reinterpret_cast<unsigned char*>(values16.data());
+    for (int32_t f = first; f < last; f += kBlockFrames) {
+        const int32_t n = std::min(kBlockFrames, last - f);
+        // Values past those delivered are silence, as in a buffer readInto fills.
+        const int64_t wanted = std::max<int64_t>(0, std::min<int64_t>(2 * int64_t(n), values - 2 * int64_t(f)));
+        if (wanted == 0) break;  // the buffer's frames from here on stay silent
+        const int64_t got = readAt(bytes, 2 * wanted, dataStart_ + 4 * int64_t(f));
+        // Only a last odd byte may be missing: the low byte of a value whose
+        // high byte is silent. Anything else is a read that failed.
+        if (got < 2 * wanted - 1 || (got < 2 * wanted && dataStart_ + 4 * int64_t(f) + got < size_)) return false;
+        std::fill(bytes + got, bytes + 4 * int64_t(n), 0);
+        int16_t* v = values16.data();
+        for (int32_t i = 0; i < 2 * n; ++i) v[i] = static_cast<int16_t>(le16(bytes + 2 * i));
+        mixBlock(v, mono + f, n, difference, sums);
+    }
+    return true;
 }
 
 void WaveFile::close() {

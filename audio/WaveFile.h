@@ -21,6 +21,8 @@ public:
     // The announced values the file holds: a last odd byte counts as a value
     // whose high byte is silent.
     int64_t deliverableCount() const override;
+    // Reads at its own offsets (the position stays), half the frames on each core.
+    bool readDownMixed(int16_t* mono, int32_t frames, int64_t values, bool difference, StereoSums& sums) override;
     void close() override;
 
     // Reads exactly n bytes in blocks of at most 4096; false when the file ends first.
@@ -31,6 +33,11 @@ private:
     // Reads up to n bytes at the current position; the count read.
     int64_t read(void* dest, int64_t n);
     bool seek(int64_t pos);
+    // Up to n bytes from byte `at` of the file, whatever the position; the
+    // count read.
+    int64_t readAt(void* dest, int64_t n, int64_t at) const;
+    bool downMixFrames(int16_t* mono, int32_t first, int32_t last, int64_t values, bool difference,
+                       StereoSums& sums) const;
 
     int fd_ = -1;
     const uint8_t* mem_ = nullptr;

@@ -25,6 +25,10 @@ constexpr int32_t kResampleSplitFrom = 1 << 18;
 // Whole-signal passes (sums, peak, gain) split in two from about 12 s of
 // 44.1 kHz audio.
 constexpr int32_t kSplitPassesFrom = 1 << 19;
+// Sums of squares below this are exact as doubles, and so is the cross sum.
+constexpr int64_t kExactSquareSums = int64_t(1) << 53;
+// A stereo signal this negatively correlated is mixed down as its difference.
+constexpr double kDifferenceMixBelow = -0.98;
 
 // work(0, 0, n / 2) and work(1, n / 2, n) (part, first, end), side by side
 // when n is long enough: for passes whose halves give the bits of the whole.
@@ -163,18 +167,34 @@ void SignalObj::MeasureStereo() {
     inHalves(length, [&](int part, int32_t from, int32_t to) { halves[part] = sums(int64_t{0}, from, to); });
     std::array<int64_t, 3> exact{};
     for (int k = 0; k < 3; ++k) exact[k] = halves[0][k] + halves[1][k];
-    constexpr int64_t kExact = int64_t(1) << 53;
-    const auto s = exact[1] < kExact && exact[2] < kExact
+    const auto s = exact[1] < kExactSquareSums && exact[2] < kExactSquareSums
                        ? std::array<double, 3>{double(exact[0]), double(exact[1]), double(exact[2])}
                        : sums(0.0, 0, length);
-    const double sLR = s[0], sLL = s[1], sRR = s[2];
-    stereoCorrelation = sLR / std::sqrt(sLL * sRR);
+    setStereoMeasure(s[0], s[1], s[2]);
+}
+
+double SignalObj::correlationOf(double sLR, double sLL, double sRR) { return sLR / std::sqrt(sLL * sRR); }
+
+void SignalObj::setStereoMeasure(double sLR, double sLL, double sRR) {
+    stereoCorrelation = correlationOf(sLR, sLL, sRR);
     stereoBalanceDb = 10.0 * std::log10((sLL / length) / (sRR / length));
     stereoMeasured = true;
 }
 
+bool SignalObj::DownMixFromSums(const StereoSums& sums, bool& difference) {
+    if (sums.ll >= kExactSquareSums || sums.rr >= kExactSquareSums) return false;
+    difference = correlationOf(double(sums.lr), double(sums.ll), double(sums.rr)) < kDifferenceMixBelow;
+    return true;
+}
+
+void SignalObj::AdoptDownMix(const StereoSums& sums) {
+    wasStereo = true;
+    setStereoMeasure(double(sums.lr), double(sums.ll), double(sums.rr));
+    stereoDifference = length > 0 ? static_cast<int32_t>(double(sums.absDiff) / length) : 0;
+}
+
 void SignalObj::PrepareStereo(int32_t targetRate, double threshold) {
-    if (stereoCorrelation < -0.98)
+    if (stereoCorrelation < kDifferenceMixBelow)
         MixDifferenceToMono();
     else
         MixToMono();

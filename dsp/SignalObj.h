@@ -6,6 +6,18 @@
 
 #include "dsp/TimeData.h"
 
+// What measuring a stereo signal and mixing it down add up over its frames,
+// exact as integers: sums of l * r, l * l, r * r and |l - r|.
+struct StereoSums {
+    int64_t lr = 0, ll = 0, rr = 0, absDiff = 0;
+    void add(const StereoSums& o) {
+        lr += o.lr;
+        ll += o.ll;
+        rr += o.rr;
+        absDiff += o.absDiff;
+    }
+};
+
 // One song's audio as interleaved 16-bit PCM, with the operations that bring
 // it into the mono, trimmed, normalised form the print and the analysis use.
 class SignalObj : public TimeData<int16_t> {
@@ -25,6 +37,15 @@ public:
     double GetDurationMs() const { return 1000.0 * length / rate; }
 
     void MeasureStereo();
+    // For a loader that mixes a stereo signal down as it reads it, given the
+    // sums of its frames: false when they are too large to measure exactly
+    // (only the stereo samples can then tell); else true, with `difference`
+    // telling whether the down-mix Prepare makes is the difference.
+    static bool DownMixFromSums(const StereoSums& sums, bool& difference);
+    // Makes this mono signal, which holds that down-mix of a stereo signal of
+    // its length in frames, what MeasureStereo and the down-mix would have
+    // left of the stereo signal.
+    void AdoptDownMix(const StereoSums& sums);
     void PrepareStereo(int32_t targetRate, double threshold);
     void PrepareMono(int32_t targetRate, double threshold);
     // GetDurationMs as PrepareMono would leave it, for a caller that keeps
@@ -48,6 +69,10 @@ public:
 
     int32_t excerptCount() const { return static_cast<int32_t>(excerpts_.size()); }
 
+    // Set before loading by a caller that only prepares the signal (the
+    // print, the analysis): a reader that can then mixes a stereo file down
+    // as it reads, with the same result.
+    bool downMixOnLoad = false;
     bool wasStereo = false;
     double durationMs = 0.0;
     int32_t stereoDifference = 0;
@@ -89,6 +114,9 @@ private:
     void shrink(size_t values);
     void makeOwned();
     template <bool Difference> void mixDown();
+    void setStereoMeasure(double sLR, double sLL, double sRR);
+    // The samples' correlation and balance as MeasureStereo computes them.
+    static double correlationOf(double sLR, double sLL, double sRR);
 
     bool ownsData_ = true;  // false for excerpts, which view the parent's samples
     std::vector<std::unique_ptr<SignalObj>> excerpts_;

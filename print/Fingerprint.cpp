@@ -43,6 +43,7 @@ struct NoteBin {
 int generatePrint(const char* path, double*& fpMatrix, int32_t*& fpCounts) {
     if (path == nullptr) return status::kPrintFailed;
     auto song = std::make_unique<SongObj>(path);
+    song->downMixOnLoad = true;
     if (loadSong(*song, path, kLoadLimitMs) != LoadOutcome::kLoaded) return status::kPrintFailed;
     return computePrint(*song, fpMatrix, fpCounts);
 }

@@ -178,6 +178,7 @@ bool load(SongObj& song, const char* audio, double maxMs, std::string& error) {
 
 int prep(const char* audio, const char* out, const Options& o) {
     SongObj song("");
+    song.downMixOnLoad = true;
     std::string error;
     if (!load(song, audio, o.maxMs, error)) return fail(error);
     const double decodedMs = song.durationMs;
@@ -212,6 +213,7 @@ int decode(const char* audio, const char* out, const Options& o) {
 // the slot normalisation, the rhythm behind them and where the time went.
 int features(const char* audio) {
     SongObj song("");
+    song.downMixOnLoad = true;
     std::string error;
     if (!load(song, audio, kAnalysisLoadLimitMs, error)) return fail(error);
     const auto start = std::chrono::steady_clock::now();

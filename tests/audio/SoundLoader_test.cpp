@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "Encoders.h"
 #include "Signals.h"
 #include "TestFiles.h"
@@ -87,5 +89,53 @@ TEST(SoundLoader, ShortFileIsPreparedAsItsAnnouncedLength) {
             EXPECT_GT(loaded.length, 0);
             EXPECT_TRUE(std::equal(whole.data, whole.data + whole.elementCount, loaded.data));
         }
+    }
+}
+
+// A stereo WAVE mixed down while it is read, given to Prepare, is the same as
+// the stereo samples measured and mixed there: the plain mix, the difference
+// mix of a stereo signal in opposite phase, a file cut in the middle of a
+// value, a limited load, and sums too large to be exact, where the reader
+// falls back to the stereo samples.
+TEST(SoundLoader, DownMixWhileLoadingIsTheDownMixOfPrepare) {
+    registerAllFormats();
+    test::TempDir dir;
+    const int32_t rate = 22050;
+    const auto music = test::music(rate, 15.0, 5);
+    std::vector<int16_t> opposite(music.size());
+    for (size_t i = 0; i < music.size(); ++i) opposite[i] = int16_t(-music[i]);
+    test::writeWav(dir.path("s.wav"), test::interleave(music, test::noise(rate, 15.0, 4000.0, 3)), rate, 2);
+    test::writeWav(dir.path("opposite.wav"), test::interleave(music, opposite), rate, 2);
+    auto cut = test::readBytes(dir.path("s.wav"));
+    cut.resize(44 + 4 * 200001 + 3);  // a frame's left value and the low byte of its right
+    test::writeBytes(dir.path("cut.wav"), cut);
+    // Full-scale square waves: the sums of squares pass 2^53 after 8.4 million frames.
+    std::vector<int16_t> loud(2 * 8500000);
+    for (size_t i = 0; i < loud.size(); ++i) loud[i] = ((i / 2) % 40 < 20) == (i % 2 == 0) ? 32767 : -32768;
+    test::writeWav(dir.path("loud.wav"), loud, 8000, 2);
+
+    const struct {
+        const char* name;
+        double maxMs;
+        bool mixedWhileLoading;
+    } cases[] = {{"s.wav", -1, true}, {"s.wav", 9000.0, true}, {"opposite.wav", -1, true},
+                 {"cut.wav", -1, true}, {"loud.wav", -1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.maxMs));
+        const std::string path = dir.path(c.name);
+        SignalObj plain, mixed;
+        mixed.downMixOnLoad = true;
+        ASSERT_EQ(loadSong(plain, path.c_str(), c.maxMs), LoadOutcome::kLoaded);
+        ASSERT_EQ(loadSong(mixed, path.c_str(), c.maxMs), LoadOutcome::kLoaded);
+        EXPECT_EQ(mixed.width, c.mixedWhileLoading ? 1 : 2);
+        EXPECT_TRUE(mixed.wasStereo);
+        EXPECT_EQ(mixed.durationMs, plain.durationMs);
+        for (SignalObj* s : {&plain, &mixed}) s->Prepare(s->rate, 2.2);
+        ASSERT_EQ(mixed.length, plain.length);
+        EXPECT_TRUE(std::equal(plain.data, plain.data + plain.length, mixed.data));
+        EXPECT_EQ(mixed.stereoDifference, plain.stereoDifference);
+        EXPECT_EQ(std::memcmp(&mixed.stereoCorrelation, &plain.stereoCorrelation, sizeof(double)), 0);
+        EXPECT_EQ(std::memcmp(&mixed.stereoBalanceDb, &plain.stereoBalanceDb, sizeof(double)), 0);
+        EXPECT_EQ(mixed.gain, plain.gain);
     }
 }
