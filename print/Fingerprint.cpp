@@ -57,22 +57,21 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
     SignalObj* stretch = &song;
     if (song.GetDurationMs() > 130000.0) stretch = song.CreateExcerpt(10000.0, 120000.0);
 
-    // The two spectra's frames are shared between the cores: each thread
-    // starts on its own spectrum and then helps with the other's. Then the
+    // Each thread sets up one spectrum and computes its frames, then helps
+    // with the other's; the frames are shared out a few at a time. Then the
     // band print and the dominant notes, each reading its own spectrum, run
     // side by side.
-    FFTObj bands;
-    // The bands end at 8 kHz: the rows need no bins above.
-    bands.KeepBinsUpTo(8000.0);
-    bands.SetSignal(stretch);
-    bands.SetFrameSize(kFrameSize);
-    bands.SetWindow(FrameData::kHammingWindow);
-    bands.BeginShares(0.0);
-    if (bands.FrameCount() < kMinFrames) return status::kPrintTooShort;
-    FFTObj notes;
-    std::atomic<bool> notesBegun{false};
+    FFTObj bands, notes;
+    std::atomic<bool> bandsBegun{false}, notesBegun{false};
     runSideBySide(
         [&] {
+            // The bands end at 8 kHz: the rows need no bins above.
+            bands.KeepBinsUpTo(8000.0);
+            bands.SetSignal(stretch);
+            bands.SetFrameSize(kFrameSize);
+            bands.SetWindow(FrameData::kHammingWindow);
+            bands.BeginShares(0.0);
+            bandsBegun.store(true);
             bands.ComputeShare();
             if (notesBegun.load()) notes.ComputeShare();
         },
@@ -80,8 +79,9 @@ int computePrint(SongObj& song, double*& fpMatrix, int32_t*& fpCounts) {
             beginNotesSpectrum(*stretch, notes);
             notesBegun.store(true);
             notes.ComputeShare();
-            bands.ComputeShare();
+            if (bandsBegun.load()) bands.ComputeShare();
         });
+    if (bands.FrameCount() < kMinFrames) return status::kPrintTooShort;
 
     std::unique_ptr<double[]> matrix;
     std::unique_ptr<int32_t[]> counts;
