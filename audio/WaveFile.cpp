@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "audio/SampleStore.h"
@@ -162,6 +163,8 @@ int64_t WaveFile::readAt(void* dest, int64_t n, int64_t at) const {
 
 bool WaveFile::readDownMixed(int16_t* mono, int32_t frames, int64_t values, bool difference, StereoSums& sums) {
     if (!stereo_ || frames < 0 || values < 0) return false;
+    // Offsets a 32-bit file offset cannot hold are left to the sequential read.
+    if (dataStart_ + 4 * int64_t(frames) > int64_t(std::numeric_limits<off_t>::max())) return false;
     constexpr int32_t kSplitFramesFrom = 1 << 18;
     const int32_t half = frames / 2;
     StereoSums part[2];
