@@ -115,7 +115,7 @@ private:
     void makeOwned();
     template <bool Difference> void mixDown();
     void setStereoMeasure(double sLR, double sLL, double sRR);
-    // The samples' correlation and balance as MeasureStereo computes them.
+    // The correlation of two channels from their sums, as MeasureStereo takes it.
     static double correlationOf(double sLR, double sLL, double sRR);
 
     bool ownsData_ = true;  // false for excerpts, which view the parent's samples
