@@ -108,6 +108,9 @@ for f in wav-mono:010 flac-22050-1.flac:011 ogg-22050-1.ogg:012 mp3-lame-1.mp3:0
     { printf "\\${f#*:}"; tail -c +2 "$seeds/validate/${f%:*}"; } > "$seeds/validate/prepared-${f%:*}"
 done
 
+# Bit 4: the load that mixes a stereo file down as it reads it.
+{ printf '\020'; tail -c +2 "$seeds/validate/wav-stereo"; } > "$seeds/validate/mixed-wav-stereo"
+
 # AddressSanitizer keeps freed memory out of reuse for 256 MB by default,
 # most of a target's resident memory; one execution frees a few MB at most, so
 # 16 MB still catches a use after free within the current execution and the

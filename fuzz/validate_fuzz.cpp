@@ -2,7 +2,9 @@
 // name's extension (.wav, .flac, .ogg or .mp3), in its bit 2 the print's load
 // limit (135 s) instead of none, and in its bit 3 the whole mono preparation
 // at 22050 Hz instead of the prepared duration counted as the command counts
-// it; the rest is the file. The outcomes the command turns into its statuses
+// it, and in its bit 4 instead the load of the print and the analysis, a
+// stereo WAVE file mixed down as it is read, which must give what the plain
+// load and the down-mix give; the rest is the file. The outcomes the command turns into its statuses
 // (a failed load, QuorbixError, the MPEG reader's text exceptions) are not
 // findings; anything else that escapes (std::bad_alloc included) is.
 #include <cstddef>
@@ -18,6 +20,38 @@ namespace {
 
 const FuzzFile kFiles[] = {FuzzFile(".wav"), FuzzFile(".flac"), FuzzFile(".ogg"), FuzzFile(".mp3")};
 
+// 0 loaded, 1 not loaded, 2 and 3 the errors the commands report. A stereo
+// signal is then measured and mixed down as Prepare does first.
+int loadAndMix(SignalObj& signal, const char* path, double limit) {
+    try {
+        if (loadSong(signal, path, limit) != LoadOutcome::kLoaded) return 1;
+    } catch (const QuorbixError&) {
+        return 2;
+    } catch (const char*) {
+        return 3;
+    }
+    if (signal.width == 2) {
+        signal.MeasureStereo();
+        signal.stereoCorrelation < -0.98 ? signal.MixDifferenceToMono() : signal.MixToMono();
+    }
+    return 0;
+}
+
+void compareDownMix(const char* path, double limit) {
+    SignalObj plain, mixed;
+    mixed.downMixOnLoad = true;
+    const int outcome = loadAndMix(plain, path, limit);
+    if (loadAndMix(mixed, path, limit) != outcome) __builtin_trap();
+    if (outcome != 0) return;
+    // Doubles bit for bit: a header with rate 0 makes the duration NaN in both.
+    auto same = [](const double& a, const double& b) { return std::memcmp(&a, &b, sizeof(double)) == 0; };
+    if (mixed.length != plain.length || mixed.width != plain.width || mixed.wasStereo != plain.wasStereo ||
+        mixed.stereoDifference != plain.stereoDifference || !same(mixed.durationMs, plain.durationMs) ||
+        !same(mixed.stereoCorrelation, plain.stereoCorrelation) ||
+        (plain.length > 0 && std::memcmp(mixed.data, plain.data, sizeof(int16_t) * size_t(plain.length)) != 0))
+        __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,9 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)registered;
     const FuzzFile& file = kFiles[data[0] % 4];
     if (!file.write(data + 1, size - 1)) return 0;
+    const double limit = data[0] & 4 ? 135000.0 : -1.0;
+    if (data[0] & 16) {
+        compareDownMix(file.path(), limit);
+        return 0;
+    }
     SignalObj signal;
     try {
-        if (loadSong(signal, file.path(), data[0] & 4 ? 135000.0 : -1.0) != LoadOutcome::kLoaded) return 0;
+        if (loadSong(signal, file.path(), limit) != LoadOutcome::kLoaded) return 0;
         if (signal.length < 0 || signal.elementCount < signal.length) __builtin_trap();
         try {
             if (data[0] & 8) signal.PrepareMono(22050, 2.2);
