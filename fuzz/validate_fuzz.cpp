@@ -2,11 +2,12 @@
 // name's extension (.wav, .flac, .ogg or .mp3), in its bit 2 the print's load
 // limit (135 s) instead of none, and in its bit 3 the whole mono preparation
 // at 22050 Hz instead of the prepared duration counted as the command counts
-// it, and in its bit 4 instead the load of the print and the analysis, a
-// stereo WAVE file mixed down as it is read, which must give what the plain
-// load and the down-mix give; the rest is the file. The outcomes the command turns into its statuses
-// (a failed load, QuorbixError, the MPEG reader's text exceptions) are not
-// findings; anything else that escapes (std::bad_alloc included) is.
+// it; in its bit 4 instead the load of the print and the analysis, which
+// mixes a stereo WAVE file down as it reads it and must give what the plain
+// load and the down-mix give. The rest is the file. The outcomes the command
+// turns into its statuses (a failed load, QuorbixError, the MPEG reader's
+// text exceptions) are not findings; anything else that escapes
+// (std::bad_alloc included) is.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
