@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "audio/SampleStore.h"
@@ -52,28 +51,15 @@ bool WaveFile::readFully(int fd, void* dest, int64_t n) {
 }
 
 int64_t WaveFile::read(void* dest, int64_t n) {
-    if (mem_) {
-        const int64_t got = std::max<int64_t>(0, std::min(n, size_ - pos_));
-        if (got > 0) std::memcpy(dest, mem_ + pos_, size_t(got));
-        pos_ += got;
-        return got;
-    }
-    auto* out = static_cast<unsigned char*>(dest);
-    int64_t total = 0;
-    while (total < n) {
-        const ssize_t got = ::read(fd_, out + total, static_cast<size_t>(std::min<int64_t>(1 << 20, n - total)));
-        if (got <= 0) break;
-        total += got;
-    }
-    return total;
+    const int64_t got = readAt(dest, n, pos_);
+    pos_ += got;
+    return got;
 }
 
 bool WaveFile::seek(int64_t pos) {
-    if (mem_) {
-        pos_ = pos;
-        return true;
-    }
-    return ::lseek(fd_, off_t(pos), SEEK_SET) == off_t(pos);
+    if (pos < 0) return false;
+    pos_ = pos;
+    return true;
 }
 
 bool WaveFile::open(const char* path) {
@@ -151,10 +137,12 @@ int64_t WaveFile::readAt(void* dest, int64_t n, int64_t at) const {
         if (got > 0) std::memcpy(dest, mem_ + at, size_t(got));
         return got;
     }
+    // 64-bit offsets in every build: a WAVE file may hold up to 4 GiB.
     auto* out = static_cast<unsigned char*>(dest);
     int64_t total = 0;
     while (total < n) {
-        const ssize_t got = ::pread(fd_, out + total, static_cast<size_t>(n - total), off_t(at + total));
+        const ssize_t got = ::pread64(fd_, out + total, static_cast<size_t>(std::min<int64_t>(1 << 20, n - total)),
+                                      off64_t(at + total));
         if (got <= 0) break;
         total += got;
     }
@@ -163,8 +151,6 @@ int64_t WaveFile::readAt(void* dest, int64_t n, int64_t at) const {
 
 bool WaveFile::readDownMixed(int16_t* mono, int32_t frames, int64_t values, bool difference, StereoSums& sums) {
     if (!stereo_ || frames < 0 || values < 0) return false;
-    // Offsets a 32-bit file offset cannot hold are left to the sequential read.
-    if (dataStart_ + 4 * int64_t(frames) > int64_t(std::numeric_limits<off_t>::max())) return false;
     constexpr int32_t kSplitFramesFrom = 1 << 18;
     const int32_t half = frames / 2;
     StereoSums part[2];

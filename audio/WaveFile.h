@@ -30,11 +30,12 @@ public:
 
 private:
     bool readHeader();
-    // Reads up to n bytes at the current position; the count read.
+    // Reads up to n bytes at the current position and moves past them; the
+    // count read.
     int64_t read(void* dest, int64_t n);
     bool seek(int64_t pos);
-    // Up to n bytes from byte `at` of the file, whatever the position; the
-    // count read.
+    // Up to n bytes from byte `at` of the file or the bytes, whatever the
+    // position; the count read.
     int64_t readAt(void* dest, int64_t n, int64_t at) const;
     bool downMixFrames(int16_t* mono, int32_t first, int32_t last, int64_t values, bool difference,
                        StereoSums& sums) const;
@@ -42,7 +43,7 @@ private:
     int fd_ = -1;
     const uint8_t* mem_ = nullptr;
     int64_t size_ = 0;  // of the file or the bytes
-    int64_t pos_ = 0;   // in the bytes
+    int64_t pos_ = 0;   // where read() reads next
     int64_t dataStart_ = 0;
 };
 
